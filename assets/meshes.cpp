@@ -221,7 +221,7 @@ MeshData biogen() {
         float st = std::sin(theta), ct = std::cos(theta);
         float lobes = 1.0f + 0.16f * std::cos(7 * phi) * st * st;
         float ridges = 1.0f + 0.05f * std::cos(21 * phi + 3 * theta) * st;
-        float radial = 5.0f * lobes * ridges * std::pow(st, 0.8f) / 1.18f;
+        float radial = 5.0f * lobes * ridges * std::pow(std::fabs(st), 0.8f) / 1.18f;
         float height = 2.0f * ct * (1.0f + 0.22f * std::sin(3 * theta) * std::cos(7 * phi));
         if (ct < 0) height *= 0.85f + 0.15f * std::cos(14 * phi);
         return V3{radial * std::cos(phi), height * 0.92f, radial * std::sin(phi)};

@@ -2,6 +2,7 @@
 // pictures are composed for their top-left 640 x 480 (kaldoback, seeya) or for the whole picture stretched
 // over 640 x 480 (plupoback). Surface textures and environment maps tile in both directions, because the
 // scenes address them with wrapping coordinates from camera-space normals.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -56,7 +57,10 @@ Image wordPlate(const std::string& word, const TextStyle& style, const Rgba& glo
             int tx = x + ox, ty = y + oy;
             if (tx >= 0 && ty >= 0 && tx < 512 && ty < 128) placed.at(tx, ty) = m.at(x, y);
         }
-    paintMask(img, blurred(placed, 14), 0, 0, glowColor, 0.9f);
+    // The wide glow's faint tail is cut, so the plate is transparent (alpha 0) away from the word.
+    Mask wide = blurred(placed, 14);
+    for (float& v : wide.v) v = std::max(0.0f, v - 0.015f);
+    paintMask(img, wide, 0, 0, glowColor, 0.9f);
     paintMask(img, blurred(placed, 4), 0, 0, mix(glowColor, rgb(0xFFFFFF), 0.5f), 1.1f);
     paintMask(img, placed, 0, 0, rgb(0xFFFFFF), 1.0f);
     return img;
