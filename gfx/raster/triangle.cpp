@@ -304,7 +304,8 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
                 }
                 bool depthPass = true;
                 float z = zPlane.at(fx, fy);
-                uint32_t depth = uint32_t(clamp01(z) * 16777215.0f + 0.5f);
+                // In double: a float cannot hold 2^24 - 1 + 0.5, and 1.0 would round past the largest depth.
+                uint32_t depth = uint32_t(double(clamp01(z)) * 16777215.0 + 0.5);
                 if (depthTest && stencilPass) depthPass = compare(state.zFunc, depth, stored >> 8);
                 if (stencilTest) {
                     uint32_t op = !stencilPass ? state.stencilFail : (!depthPass ? state.stencilZFail : state.stencilPass);
