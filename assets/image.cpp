@@ -144,8 +144,9 @@ void tileCells(float u, float v, int period, uint32_t seed, float& f1, float& f2
             int cx = ix + dx, cy = iy + dy;
             int wx = ((cx % period) + period) % period, wy = ((cy % period) + period) % period;
             uint32_t h = hash32(uint32_t(wx) * 2246822519u ^ hash32(uint32_t(wy) * 3266489917u ^ seed));
-            float px = float(cx) + float(h & 0xFFFF) / 65535.0f;
-            float py = float(cy) + float(h >> 16) / 65535.0f;
+            // Points stay off the cell borders, so neighbours never nearly coincide.
+            float px = float(cx) + 0.15f + 0.7f * float(h & 0xFFFF) / 65535.0f;
+            float py = float(cy) + 0.15f + 0.7f * float(h >> 16) / 65535.0f;
             float d = std::sqrt((px - x) * (px - x) + (py - y) * (py - y));
             if (d < f1) {
                 f2 = f1;

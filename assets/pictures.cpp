@@ -93,12 +93,12 @@ Image kaldoback() {
                 c = mix(c, rgb(0xd07a30), clamp01(floor) * 0.35f);
             }
             // Drawn at half brightness by the scene: lift it, darken the corners.
-            float vig = 1.45f * (1.0f - 0.7f * smoothstep(250.0f, 480.0f, std::sqrt(dx * dx * 0.8f + dy * dy * 1.4f)));
+            float vig = 1.75f * (1.0f - 0.7f * smoothstep(250.0f, 480.0f, std::sqrt(dx * dx * 0.8f + dy * dy * 1.4f)));
             c.r *= vig, c.g *= vig, c.b *= vig;
             img.at(x, y) = c;
         }
     // A measuring ring around the box, with ticks every 6 degrees and longer ones every 30.
-    Rgba ring = rgb(0xffc080, 0.35f);
+    Rgba ring = rgb(0xffc080, 0.5f);
     for (int k = 0; k < 720; ++k) {
         float a0 = float(k) / 720.0f * twoPi, a1 = float(k + 1) / 720.0f * twoPi;
         softLine(img, 320 + 212 * std::cos(a0), 240 + 212 * std::sin(a0), 320 + 212 * std::cos(a1),
@@ -158,10 +158,16 @@ Image seeya() {
             } else {
                 float depth = (float(y) - horizon) / (480.0f - horizon);
                 c = mix(rgb(0x3a1840), rgb(0x0a0614), depth);
-                float wave = tileNoise2(u, (float(y) - horizon) / 150.0f, 40, 48, 31);
-                float band = std::fabs(float(x) - sunX) / (sunR * (1.0f + depth * 0.8f));
-                float glitter = smoothstep(0.55f, 0.8f, wave) * (1.0f - smoothstep(0.4f, 1.1f, band));
-                c = mix(c, rgb(0xffb060), glitter * (1.0f - depth * 0.6f));
+                // The sun's reflection: broken horizontal glints, wider and sparser towards the viewer.
+                float dy = float(y) - horizon;
+                uint32_t row = hash32(uint32_t(y) * 2654435761u + 17u);
+                float r1 = float(row & 0xFFFF) / 65535.0f, r2 = float(row >> 16) / 65535.0f;
+                float bands = std::sin(std::pow(dy, 0.72f) * 2.4f);
+                float halfWidth = sunR * (0.3f + 0.7f * r1) * (0.8f + depth * 0.6f);
+                float off = std::fabs(float(x) - sunX - (r2 - 0.5f) * 24.0f);
+                float glitter = smoothstep(0.1f, 0.5f, bands) * (1.0f - smoothstep(halfWidth - 8.0f, halfWidth + 8.0f, off));
+                c = mix(c, rgb(0xffb060), glitter * (0.9f - depth * 0.7f));
+                float wave = tileNoise2(u, dy / 150.0f, 40, 48, 31);
                 float ripple = 0.5f + 0.5f * std::sin(float(y) * 1.3f + wave * 6.0f);
                 c = mix(c, rgb(0x6a2a70), ripple * 0.15f * (1.0f - depth));
             }
@@ -404,22 +410,35 @@ Image corrosky() {
 }
 
 Image flipcube() {
-    // Chrome: a sharp horizon between a bright sky and a dark ground, repeated so it tiles, with a row
-    // of bright windows above the horizon and a soft sun.
+    // Chrome: a bright sky over a skyline on the horizon and a dark ground with a grid, twice per tile
+    // so it repeats cleanly under the scaled normal lookup.
     return tileable(256, [&](float u, float v) {
-        float phase = std::fmod(v * 2.0f, 1.0f);  // two horizons per tile
+        float phase = std::fmod(v * 2.0f, 1.0f);
         Rgba c;
         if (phase < 0.5f) {
-            float t = phase / 0.5f;
-            c = mix(rgb(0x1a2a44), rgb(0xe8f4ff), std::pow(t, 2.2f));  // sky brightening to the horizon
-            float windows = (std::sin(twoPi * 16.0f * u) > 0.55f && t > 0.72f && t < 0.92f) ? 1.0f : 0.0f;
-            c = mix(c, rgb(0xffffff), windows * 0.8f);
+            float t = phase / 0.5f;  // 0 at the top of the sky, 1 at the horizon
+            c = mix(rgb(0x16305a), rgb(0xf0f8ff), std::pow(t, 2.4f));
+            float clouds = tileFbm(u, v, 4, 5, 0.5f, 611);
+            c = mix(c, rgb(0xffffff), smoothstep(0.55f, 0.75f, clouds) * 0.35f * (1.0f - t));
+            int column = int(std::floor(u * 32.0f));
+            uint32_t h = hash32(uint32_t(column) * 977u + 613u);
+            float height = 0.06f + 0.2f * float(h & 255u) / 255.0f;
+            if (t > 1.0f - height) {
+                c = rgb(0x1c2230);
+                int wx = int(std::floor(u * 32.0f * 4.0f)), wy = int(std::floor(t * 90.0f));
+                if (hash32(uint32_t(wx) * 131u + uint32_t(wy) * 7919u) % 3u == 0u && (wx % 4) != 0)
+                    c = rgb(0xffe8b0);
+            }
         } else {
-            float t = (phase - 0.5f) / 0.5f;
-            c = mix(rgb(0x2c2622), rgb(0x060606), std::pow(t, 0.5f));
-            c = mix(c, rgb(0x50483e), tileNoise2(u, v, 32, 8, 601) * 0.3f * (1.0f - t));
+            float t = (phase - 0.5f) / 0.5f;  // 0 at the horizon
+            c = mix(rgb(0x3a3430), rgb(0x050505), std::pow(t, 0.45f));
+            float depth = 1.0f / (t + 0.06f);
+            float lineZ = std::fabs(std::fmod(depth, 1.0f) - 0.5f);
+            float lineX = std::fabs(std::fmod(u * 32.0f, 1.0f) - 0.5f);
+            float grid = std::max(smoothstep(0.44f, 0.5f, lineZ), smoothstep(0.45f, 0.5f, lineX)) * (1.0f - t * 0.6f);
+            c = mix(c, rgb(0x8ab0d0), grid * 0.45f);
         }
-        float sun = std::exp(-((u - 0.3f) * (u - 0.3f) + (phase - 0.42f) * (phase - 0.42f)) / 0.002f);
+        float sun = std::exp(-((u - 0.3f) * (u - 0.3f) + (phase - 0.38f) * (phase - 0.38f)) / 0.0015f);
         return mix(c, rgb(0xffffff), clamp01(sun));
     });
 }
