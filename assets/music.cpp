@@ -113,6 +113,9 @@ struct Square {
 
 float noise(Rng& rng) { return rng.uniform() * 2.0f - 1.0f; }
 
+// The last 10 ms of a sound of n samples fade to zero, so no sound ends with a click.
+float endFade(int i, int n) { return std::min(1.0f, float(n - i) / 441.0f); }
+
 // ---------------------------------------------------------------------------------------------------
 // The mix: drums and effects dry, bass and synths ducked by the kick, two sends.
 
@@ -147,7 +150,7 @@ void kick(Mix& m, float t, float gain, bool duck = true) {
         phase += twoPi * hz / sampleRate;
         float body = std::sin(phase) * std::exp(-tau / 0.3f) * std::min(1.0f, tau / 0.0008f + 0.3f);
         float click = noise(rng) * std::exp(-tau / 0.0025f) * 0.35f;
-        float v = std::tanh((body + click) * 1.6f) * gain;
+        float v = std::tanh((body + click) * 1.6f) * gain * endFade(i, n);
         m.drums.add(s0 + i, v, v);
     }
     if (duck) duckAt(m, t, 0.55f);
@@ -165,7 +168,7 @@ void snare(Mix& m, float t, float gain, float decay = 0.14f) {
                      std::exp(-tau / 0.05f);
         hl.run(noise(rng));
         hr.run(noise(rng));
-        float env = std::exp(-tau / decay);
+        float env = std::exp(-tau / decay) * endFade(i, n);
         float l = (tone + (hl.high + hl.band * 0.5f) * env * 0.8f) * gain;
         float r = (tone + (hr.high + hr.band * 0.5f) * env * 0.8f) * gain;
         m.drums.add(s0 + i, l, r);
@@ -184,7 +187,7 @@ void clap(Mix& m, float t, float gain) {
         float env = 0;
         for (float start : {0.0f, 0.011f, 0.022f})
             if (tau >= start && tau < start + 0.011f) env = std::max(env, std::exp(-(tau - start) / 0.004f));
-        if (tau >= 0.031f) env = std::exp(-(tau - 0.031f) / 0.12f);
+        if (tau >= 0.031f) env = std::exp(-(tau - 0.031f) / 0.12f) * endFade(i, n);
         bl.run(noise(rng));
         br.run(noise(rng));
         float l = bl.band * env * gain * 1.6f, r = br.band * env * gain * 1.6f;
@@ -212,7 +215,7 @@ void metal(Mix& m, float t, float gain, float decay, float length, float cutoff,
         float a = hp1.high;
         hp2.run(noise(rng));
         float b = hp2.high;
-        float env = std::exp(-tau / decay) * (attack > 0 ? std::min(1.0f, tau / attack) : 1.0f);
+        float env = std::exp(-tau / decay) * (attack > 0 ? std::min(1.0f, tau / attack) : 1.0f) * endFade(i, n);
         float l = (a * 0.8f + b * 0.4f) * env * gain * p.gl, r = (a * 0.4f + b * 0.8f) * env * gain * p.gr;
         target->add(s0 + i, l, r);
         if (reverb > 0) m.reverbSend.add(s0 + i, l * reverb, r * reverb);
@@ -308,7 +311,7 @@ void bell(Mix& m, float t, float hz, float ratio, float index, float decay, floa
         float tau = float(i) / sampleRate;
         float idx = index * std::exp(-tau / (decay * 0.4f));
         float v = std::sin(twoPi * hz * tau + idx * std::sin(twoPi * hz * ratio * tau)) * std::exp(-tau / decay) *
-                  std::min(1.0f, tau / 0.002f) * gain;
+                  std::min(1.0f, tau / 0.002f) * gain * endFade(i, n);
         target->add(s0 + i, v * p.gl, v * p.gr);
         if (reverb > 0) m.reverbSend.add(s0 + i, v * p.gl * reverb, v * p.gr * reverb);
         if (delay > 0) m.delaySend.add(s0 + i, v * p.gl * delay, v * p.gr * delay);
@@ -323,7 +326,7 @@ void boxHit(Mix& m, float t, float clangNote, float gain) {
     for (int i = 0; i < n; ++i) {
         float tau = float(i) / sampleRate;
         phase += twoPi * (38.0f + 30.0f * std::exp(-tau / 0.25f)) / sampleRate;
-        float v = std::sin(phase) * std::exp(-tau / 0.55f) * 0.5f * gain * std::min(1.0f, tau / 0.003f);
+        float v = std::sin(phase) * std::exp(-tau / 0.55f) * 0.5f * gain * std::min(1.0f, tau / 0.003f) * endFade(i, n);
         m.drums.add(s0 + i, v, v);
     }
     bell(m, t, midiHz(clangNote), 1.414f, 3.0f, 0.45f, 0.16f * gain, -0.3f, &m.fx, 0.5f, 0.25f);
@@ -377,7 +380,8 @@ void padChord(Mix& m, float t, float length, const std::vector<float>& notes, fl
                 l += s * pans[k].gl;
                 r += s * pans[k].gr;
             }
-            float env = std::min(1.0f, tau / attack) * (i < n ? 1.0f : std::exp(-float(i - n) / (0.25f * sampleRate)));
+            float env = std::min(1.0f, tau / attack) * (i < n ? 1.0f : std::exp(-float(i - n) / (0.25f * sampleRate))) *
+                        endFade(i, n + release);
             fl.run(l);
             fr.run(r);
             m.synths.add(s0 + i, fl.low * env * gain * 0.2f, fr.low * env * gain * 0.2f);
@@ -398,7 +402,7 @@ void pluck(Mix& m, float t, float note, float gain, float pan, float bright = 1.
         float tau = float(i) / sampleRate;
         if (i % 8 == 0) f.set(250.0f + 4200.0f * bright * std::exp(-tau / 0.045f), 0.3f);
         f.run(saw.next(hz) * 0.6f + sq.next(hz * 1.003f) * 0.4f);
-        float v = f.low * std::exp(-tau / 0.16f) * std::min(1.0f, tau / 0.002f) * gain;
+        float v = f.low * std::exp(-tau / 0.16f) * std::min(1.0f, tau / 0.002f) * gain * endFade(i, n);
         m.synths.add(s0 + i, v * p.gl, v * p.gr);
         m.delaySend.add(s0 + i, v * p.gl * 0.45f, v * p.gr * 0.45f);
     }
@@ -442,7 +446,7 @@ void stab(Mix& m, float t, const std::vector<float>& notes, float gain) {
             float a = s1.next(hz * 0.996f), b = s2.next(hz * 1.004f), c = s3.next(hz * 2.0f);
             fl.run(a + c * 0.3f);
             fr.run(b + c * 0.3f);
-            float env = std::exp(-tau / 0.18f) * std::min(1.0f, tau / 0.002f) * gain * 0.3f;
+            float env = std::exp(-tau / 0.18f) * std::min(1.0f, tau / 0.002f) * gain * 0.3f * endFade(i, n);
             m.fx.add(s0 + i, fl.low * env, fr.low * env);
             m.reverbSend.add(s0 + i, fl.low * env * 0.4f, fr.low * env * 0.4f);
             m.delaySend.add(s0 + i, fl.low * env * 0.2f, fr.low * env * 0.2f);
