@@ -738,7 +738,7 @@ void compose(Mix& m) {
     const float accents[12] = {0, 500, 1125, 1500, 2500, 3125, 3500, 3750, 4500, 5125, 5500, 6500};
     for (int s = 0; s < 4; ++s) {
         float t0 = 98.0f + 8.0f * float(s);
-        crash(m, t0, 0.55f);
+        crash(m, t0, 0.4f);
         for (int b = 0; b < 4; ++b) {
             float tb = t0 + float(b) * bar;
             grooveDrums(m, tb, 0.2f, s >= 1, false);
@@ -751,10 +751,10 @@ void compose(Mix& m) {
             const Chord& c = *prog3[int(off / 2000.0f)];
             std::vector<float> notes = c.pad;
             float top = notes.back() + 12.0f;
-            stab(m, t, {c.root + 12.0f, notes[0] + 12.0f, notes[1] + 12.0f, notes[2] + 12.0f, top}, 0.9f);
-            clap(m, t, 0.5f);
+            stab(m, t, {c.root + 12.0f, notes[0] + 12.0f, notes[1] + 12.0f, notes[2] + 12.0f, top}, 1.4f);
+            clap(m, t, 0.8f);
             if (std::fmod(off, 500.0f) != 0.0f) kick(m, t, 0.7f);  // off the beat: add the kick the groove lacks
-            metal(m, t, 0.12f, 0.12f, 0.4f, 6000.0f, 0.3f, 0.0f, &m.fx, 0.2f);
+            metal(m, t, 0.25f, 0.1f, 0.4f, 6000.0f, 0.3f, 0.0f, &m.fx, 0.2f);
         }
         if (s == 2) melody(m, t0, themeC, 0.2f);
         if (s == 3) melody(m, t0, themeC, 0.24f);
