@@ -118,10 +118,8 @@ Image kaldoback() {
     Rgba amber = rgb(0xffb060, 0.8f);
     drawText(img, mono, "TOVIRA // KALDRA", 20, 30, Align::Left, amber);
     drawText(img, mono, "invitation 2027", 20, 46, Align::Left, rgb(0xffb060, 0.5f));
-    drawText(img, mono, std::string(event::name) + " " + event::year + " * " + event::dates, 620, 446, Align::Right,
-             amber);
-    drawText(img, mono, std::string(event::place) + ", " + event::town, 620, 462, Align::Right,
-             rgb(0xffb060, 0.5f));
+    drawText(img, mono, std::string(event::name) + " " + event::year, 620, 446, Align::Right, amber);
+    drawText(img, mono, std::string(event::dates) + ", " + event::town, 620, 462, Align::Right, rgb(0xffb060, 0.5f));
     return img;
 }
 
@@ -470,11 +468,12 @@ Image bluetoothenv() {
 }
 
 Image plupoTexture() {
-    // Along u (eight repeats round the ring) a petal; along v round the petal's tube.
+    // Along u one petal (the ring repeats it eight times, centred on u = 0); along v round the petal's
+    // tube, the outer rim at v = 0.
     Ramp petal{{{0.0f, rgb(0x4a0830)}, {0.3f, rgb(0xc0206a)}, {0.6f, rgb(0xff7a7a)}, {0.85f, rgb(0xffc060)},
                 {1.0f, rgb(0xfff4d0)}}};
     return tileable(512, [&](float u, float v) {
-        float across = 0.5f - 0.5f * std::cos(twoPi * u);  // 0 between petals, 1 in the middle
+        float across = 0.5f + 0.5f * std::cos(twoPi * u);  // 1 in a petal's middle (u = 0), 0 between petals
         float warp = tileFbm(u, v, 4, 4, 0.5f, 901);
         float veins = std::pow(std::fabs(std::sin(pi * (v * 12.0f + warp * 1.5f))), 0.35f);
         float rim = 0.5f + 0.5f * std::cos(twoPi * v);
