@@ -99,7 +99,7 @@ bool writeX(const MeshData& m, const std::string& path, const char* name) {
         s += " }\n";
     }
     s += "\n MeshMaterialList {\n  1;\n  " + std::to_string(nf) + ";\n";
-    for (size_t f = 0; f < nf; ++f) s += (f + 1 < nf ? "  0,\n" : "  0;\n");
+    for (size_t f = 0; f < nf; ++f) s += (f + 1 < nf ? "  0,\n" : "  0;;\n");
     s += "  Material {\n   1.000000;1.000000;1.000000;1.000000;;\n   8.000000;\n   1.000000;1.000000;1.000000;;\n"
          "   0.000000;0.000000;0.000000;;\n  }\n }\n}\n";
     FILE* f = std::fopen(path.c_str(), "wb");
