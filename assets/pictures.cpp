@@ -244,19 +244,21 @@ Image infoPanel(const char* title, const char* const lines[3], const Rgba& accen
     for (int y = 0; y < 128; ++y)
         for (int x = 0; x < 256; ++x) {
             float fx = float(x) + 0.5f, fy = float(y) + 0.5f;
-            float cov = roundedRect(fx, fy, 3, 3, 253, 125, 10);
+            // The scene puts the panel at x 390, so its last 6 columns fall off the 640-pixel screen:
+            // the plate ends 12 columns short of the picture's right edge.
+            float cov = roundedRect(fx, fy, 3, 3, 244, 125, 10);
             Rgba c = mix(rgb(0x1c0c30), plate, fy / 128.0f);
             c.a = 0.72f;
             img.blend(x, y, c, cov);
-            float edge = cov * (1.0f - roundedRect(fx, fy, 4.2f, 4.2f, 251.8f, 123.8f, 9));
+            float edge = cov * (1.0f - roundedRect(fx, fy, 4.2f, 4.2f, 242.8f, 123.8f, 9));
             img.blend(x, y, {accent.r, accent.g, accent.b, 0.8f}, edge);
         }
     for (int x = 16; x < 120; ++x)
         for (int y = 38; y < 40; ++y) img.blend(x, y, accent, 1.0f - float(x - 16) / 104.0f);
-    drawText(img, fit({Face::SansBold, 17, 3.0f}, title, 224), title, 16, 31, Align::Left, accent,
+    drawText(img, fit({Face::SansBold, 17, 3.0f}, title, 214), title, 16, 31, Align::Left, accent,
              {accent, 3, 0.45f});
     for (int i = 0; i < 3; ++i) {
-        TextStyle s = fit({i == 0 ? Face::SansBold : Face::Sans, 15, 0.3f}, lines[i], 226);
+        TextStyle s = fit({i == 0 ? Face::SansBold : Face::Sans, 15, 0.3f}, lines[i], 216);
         drawText(img, s, lines[i], 16, 64 + i * 22, Align::Left, rgb(0xffffff, i == 0 ? 1.0f : 0.92f));
     }
     return img;
@@ -518,7 +520,7 @@ bool writePictures(const std::string& dir) {
     const char* what[3] = {"QUARZELL 2027", "a demoparty by the fjord", "three days, one big screen"};
     const char* whenLines[3] = {when.c_str(), "doors open Friday 16:00", "prizegiving Sunday 14:00"};
     const char* where[3] = {event::place, "Varnholm, on the north fjord", "sleeping hall on site"};
-    const char* compos[3] = {"demo \u00b7 64k intro \u00b7 4k intro", "pixel graphics \u00b7 music",
+    const char* compos[3] = {"demo \u00b7 64k \u00b7 4k intro", "pixel graphics \u00b7 music",
                              "wild \u00b7 photo \u00b7 fast code"};
     ok = ok && save(infoPanel("WHAT", what, accent), dir, "info-1.png");
     ok = ok && save(infoPanel("WHEN", whenLines, rgb(0xff6aa8)), dir, "info-2.png");
