@@ -49,7 +49,8 @@ Image wordPlate(const std::string& word, const TextStyle& style, const Rgba& glo
     int x0 = m.width, x1 = -1, y0 = m.height, y1 = -1;
     for (int y = 0; y < m.height; ++y)
         for (int x = 0; x < m.width; ++x)
-            if (m.at(x, y) > 0.02f) x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+            if (m.at(x, y) > 0.02f)
+                x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
     int ox = (512 - (x1 - x0 + 1)) / 2 - x0, oy = (128 - (y1 - y0 + 1)) / 2 - y0;
     Mask placed(512, 128);
     for (int y = 0; y < m.height; ++y)
@@ -93,7 +94,8 @@ Image kaldoback() {
                 c = mix(c, rgb(0xd07a30), clamp01(floor) * 0.35f);
             }
             // Drawn at half brightness by the scene: lift it, darken the corners.
-            float vig = 1.75f * (1.0f - 0.7f * smoothstep(250.0f, 480.0f, std::sqrt(dx * dx * 0.8f + dy * dy * 1.4f)));
+            float vig = 1.75f * (1.0f - 0.7f * smoothstep(250.0f, 480.0f,
+                                                          std::sqrt(dx * dx * 0.8f + dy * dy * 1.4f)));
             c.r *= vig, c.g *= vig, c.b *= vig;
             img.at(x, y) = c;
         }
@@ -119,7 +121,8 @@ Image kaldoback() {
     drawText(img, mono, "TOVIRA // KALDRA", 20, 30, Align::Left, amber);
     drawText(img, mono, "invitation 2027", 20, 46, Align::Left, rgb(0xffb060, 0.5f));
     drawText(img, mono, std::string(event::name) + " " + event::year, 620, 446, Align::Right, amber);
-    drawText(img, mono, std::string(event::dates) + ", " + event::town, 620, 462, Align::Right, rgb(0xffb060, 0.5f));
+    drawText(img, mono, std::string(event::dates) + ", " + event::town, 620, 462, Align::Right,
+             rgb(0xffb060, 0.5f));
     return img;
 }
 
@@ -129,7 +132,10 @@ Image kaldoback() {
 Image seeya() {
     Image img(1024, 512, rgb(0x000000));
     const float horizon = 330.0f, sunX = 320.0f, sunY = 330.0f, sunR = 100.0f;
-    Ramp sky{{{0.0f, rgb(0x07051a)}, {0.35f, rgb(0x2a1248)}, {0.62f, rgb(0x7a2460)}, {0.85f, rgb(0xd8566a)},
+    Ramp sky{{{0.0f, rgb(0x07051a)},
+              {0.35f, rgb(0x2a1248)},
+              {0.62f, rgb(0x7a2460)},
+              {0.85f, rgb(0xd8566a)},
               {1.0f, rgb(0xffa860)}}};
     Ramp sun{{{0.0f, rgb(0xfff3a0)}, {0.5f, rgb(0xffb050)}, {1.0f, rgb(0xff4f7a)}}};
     for (int y = 0; y < 480; ++y)
@@ -144,7 +150,8 @@ Image seeya() {
                 float halo = std::exp(-d / 120.0f);
                 c = mix(c, rgb(0xffb070), halo * 0.5f);
                 float stripe = (sunY - float(y)) / sunR;  // 0 at the horizon, 1 at the top of the sun
-                bool gap = stripe < 0.55f && std::fmod((sunY - float(y)) * (0.9f + 2.0f * stripe), 14.0f) < 4.5f * (1.0f - stripe / 0.55f);
+                bool gap = stripe < 0.55f && std::fmod((sunY - float(y)) * (0.9f + 2.0f * stripe), 14.0f) <
+                                                 4.5f * (1.0f - stripe / 0.55f);
                 float disc = 1.0f - smoothstep(sunR - 1.0f, sunR + 1.0f, d);
                 if (!gap && disc > 0) c = mix(c, sun(clamp01(1.0f - stripe)), disc);
                 // Stars, thinning towards the horizon.
@@ -163,7 +170,8 @@ Image seeya() {
                 float bands = std::sin(std::pow(dy, 0.72f) * 2.4f);
                 float halfWidth = sunR * (0.3f + 0.7f * r1) * (0.8f + depth * 0.6f);
                 float off = std::fabs(float(x) - sunX - (r2 - 0.5f) * 24.0f);
-                float glitter = smoothstep(0.1f, 0.5f, bands) * (1.0f - smoothstep(halfWidth - 8.0f, halfWidth + 8.0f, off));
+                float glitter = smoothstep(0.1f, 0.5f, bands) *
+                                (1.0f - smoothstep(halfWidth - 8.0f, halfWidth + 8.0f, off));
                 c = mix(c, rgb(0xffb060), glitter * (0.9f - depth * 0.7f));
                 float wave = tileNoise2(u, dy / 150.0f, 40, 48, 31);
                 float ripple = 0.5f + 0.5f * std::sin(float(y) * 1.3f + wave * 6.0f);
@@ -175,13 +183,15 @@ Image seeya() {
             img.at(x, y) = c;
         }
     Glow pink{rgb(0xff5a9a), 10, 1.2f};
-    drawText(img, {Face::Sans, 26, 8.0f}, "see you at", 320, 112, Align::Centre, rgb(0xffe0ec), {rgb(0xff5a9a), 5, 0.8f});
+    drawText(img, {Face::Sans, 26, 8.0f}, "see you at", 320, 112, Align::Centre, rgb(0xffe0ec),
+             {rgb(0xff5a9a), 5, 0.8f});
     drawText(img, fit({Face::SansBold, 86, 10.0f}, event::name, 560), event::name, 320, 196, Align::Centre,
              rgb(0xffffff), pink);
     std::string line = std::string(event::dates) + "  \u00b7  " + event::town;
     drawText(img, fit({Face::Sans, 24, 2.0f}, line, 560), line, 320, 240, Align::Centre, rgb(0xfff0d0),
              {rgb(0x7a2460), 4, 1.0f});
-    drawText(img, {Face::Sans, 13, 3.0f}, "an invitation by TOVIRA", 320, 444, Align::Centre, rgb(0xd8a0c0, 0.8f));
+    drawText(img, {Face::Sans, 13, 3.0f}, "an invitation by TOVIRA", 320, 444, Align::Centre,
+             rgb(0xd8a0c0, 0.8f));
     return img;
 }
 
@@ -219,7 +229,8 @@ Image plupoback() {
             for (const Bokeh& b : bokeh) {
                 float bd = std::sqrt((sx - b.x) * (sx - b.x) + (sy - b.y) * (sy - b.y));
                 if (bd < b.r + 1.5f) {
-                    float cov = (1.0f - smoothstep(b.r - 1.5f, b.r + 1.0f, bd)) * (0.6f + 0.4f * smoothstep(0, b.r, bd));
+                    float cov = (1.0f - smoothstep(b.r - 1.5f, b.r + 1.0f, bd)) *
+                                (0.6f + 0.4f * smoothstep(0, b.r, bd));
                     c = mix(c, b.c, cov * b.c.a * 2.0f);
                 }
             }
@@ -326,7 +337,8 @@ Image flareblue() {
             float window = 1.0f - smoothstep(0.7f, 0.98f, r);
             float core = std::exp(-r * r / 0.012f);
             float halo = std::exp(-r * r / 0.12f);
-            float cross = (std::exp(-std::fabs(dy) * 40.0f) + std::exp(-std::fabs(dx) * 40.0f)) * std::exp(-r * 3.0f);
+            float cross =
+                (std::exp(-std::fabs(dy) * 40.0f) + std::exp(-std::fabs(dx) * 40.0f)) * std::exp(-r * 3.0f);
             float b = window * (halo * 0.75f + cross * 0.35f);
             float w = window * core;
             img.at(x, y) = {b * 0.25f + w, b * 0.55f + w, b * 1.0f + w * 0.9f, 1.0f};
@@ -338,7 +350,10 @@ Image flareblue() {
 // Tileable surfaces and environment maps.
 
 Image kaldobrown() {
-    Ramp metal{{{0.0f, rgb(0x1e1008)}, {0.35f, rgb(0x5a3418)}, {0.6f, rgb(0x9a5c2a)}, {0.82f, rgb(0xd69a5a)},
+    Ramp metal{{{0.0f, rgb(0x1e1008)},
+                {0.35f, rgb(0x5a3418)},
+                {0.6f, rgb(0x9a5c2a)},
+                {0.82f, rgb(0xd69a5a)},
                 {1.0f, rgb(0xfff0c8)}}};
     return tileable(512, [&](float u, float v) {
         float tarnish = tileFbm(u, v, 4, 6, 0.55f, 101);
@@ -354,8 +369,12 @@ Image kaldobrown() {
 }
 
 Image bioplasma() {
-    Ramp plasma{{{0.0f, rgb(0x02100f)}, {0.3f, rgb(0x06443c)}, {0.5f, rgb(0x1a9a72)}, {0.66f, rgb(0x5b2a86)},
-                 {0.82f, rgb(0xb04ab0)}, {1.0f, rgb(0xe8ffb0)}}};
+    Ramp plasma{{{0.0f, rgb(0x02100f)},
+                 {0.3f, rgb(0x06443c)},
+                 {0.5f, rgb(0x1a9a72)},
+                 {0.66f, rgb(0x5b2a86)},
+                 {0.82f, rgb(0xb04ab0)},
+                 {1.0f, rgb(0xe8ffb0)}}};
     return tileable(512, [&](float u, float v) {
         float qx = tileFbm(u, v, 3, 5, 0.5f, 201), qy = tileFbm(u, v, 3, 5, 0.5f, 202);
         float rx = tileFbm(u + 0.6f * qx, v + 0.6f * qy, 3, 5, 0.5f, 203);
@@ -368,7 +387,10 @@ Image bioplasma() {
 }
 
 Image bioplasmaenv() {
-    Ramp env{{{0.0f, rgb(0x12031c)}, {0.4f, rgb(0x5a1060)}, {0.65f, rgb(0xe0407a)}, {0.85f, rgb(0xffa860)},
+    Ramp env{{{0.0f, rgb(0x12031c)},
+              {0.4f, rgb(0x5a1060)},
+              {0.65f, rgb(0xe0407a)},
+              {0.85f, rgb(0xffa860)},
               {1.0f, rgb(0xfffff0)}}};
     return tileable(256, [&](float u, float v) {
         float w = tileFbm(u, v, 2, 4, 0.5f, 301);
@@ -399,8 +421,12 @@ Image corrosea() {
 }
 
 Image corrosky() {
-    Ramp sky{{{0.0f, rgb(0x140a26)}, {0.35f, rgb(0x3a1e52)}, {0.55f, rgb(0x7a3a6a)}, {0.72f, rgb(0xd0705a)},
-              {0.88f, rgb(0xffc08a)}, {1.0f, rgb(0xfff2d8)}}};
+    Ramp sky{{{0.0f, rgb(0x140a26)},
+              {0.35f, rgb(0x3a1e52)},
+              {0.55f, rgb(0x7a3a6a)},
+              {0.72f, rgb(0xd0705a)},
+              {0.88f, rgb(0xffc08a)},
+              {1.0f, rgb(0xfff2d8)}}};
     return tileable(512, [&](float u, float v) {
         float w = tileFbm(u, v, 2, 4, 0.5f, 501);
         float clouds = tileFbm(u + 0.4f * w, v + 0.2f * w, 3, 7, 0.55f, 502);
@@ -435,7 +461,8 @@ Image flipcube() {
             float depth = 1.0f / (t + 0.06f);
             float lineZ = std::fabs(std::fmod(depth, 1.0f) - 0.5f);
             float lineX = std::fabs(std::fmod(u * 32.0f, 1.0f) - 0.5f);
-            float grid = std::max(smoothstep(0.44f, 0.5f, lineZ), smoothstep(0.45f, 0.5f, lineX)) * (1.0f - t * 0.6f);
+            float grid =
+                std::max(smoothstep(0.44f, 0.5f, lineZ), smoothstep(0.45f, 0.5f, lineX)) * (1.0f - t * 0.6f);
             c = mix(c, rgb(0x8ab0d0), grid * 0.45f);
         }
         float sun = std::exp(-((u - 0.3f) * (u - 0.3f) + (phase - 0.38f) * (phase - 0.38f)) / 0.0015f);
@@ -445,7 +472,8 @@ Image flipcube() {
 
 Image bluetooth() {
     // Blue enamel in wire-bounded cells.
-    Ramp enamel{{{0.0f, rgb(0x081a5a)}, {0.5f, rgb(0x1f56c8)}, {0.85f, rgb(0x5a9cff)}, {1.0f, rgb(0xc0e0ff)}}};
+    Ramp enamel{
+        {{0.0f, rgb(0x081a5a)}, {0.5f, rgb(0x1f56c8)}, {0.85f, rgb(0x5a9cff)}, {1.0f, rgb(0xc0e0ff)}}};
     return tileable(256, [&](float u, float v) {
         float f1, f2;
         float w = tileFbm(u, v, 4, 3, 0.5f, 701);
@@ -472,7 +500,10 @@ Image bluetoothenv() {
 Image plupoTexture() {
     // Along u one petal (the ring repeats it eight times, centred on u = 0); along v round the petal's
     // tube, the outer rim at v = 0.
-    Ramp petal{{{0.0f, rgb(0x4a0830)}, {0.3f, rgb(0xc0206a)}, {0.6f, rgb(0xff7a7a)}, {0.85f, rgb(0xffc060)},
+    Ramp petal{{{0.0f, rgb(0x4a0830)},
+                {0.3f, rgb(0xc0206a)},
+                {0.6f, rgb(0xff7a7a)},
+                {0.85f, rgb(0xffc060)},
                 {1.0f, rgb(0xfff4d0)}}};
     return tileable(512, [&](float u, float v) {
         float across = 0.5f + 0.5f * std::cos(twoPi * u);  // 1 in a petal's middle (u = 0), 0 between petals
@@ -488,7 +519,8 @@ Image plupoTexture() {
 bool save(const Image& img, const std::string& dir, const char* name) {
     std::string path = dir + "/" + name;
     size_t len = path.size();
-    bool ok = (len > 4 && path.compare(len - 4, 4, ".png") == 0) ? writePng(img, path) : writeJpeg(img, path, 92);
+    bool ok =
+        (len > 4 && path.compare(len - 4, 4, ".png") == 0) ? writePng(img, path) : writeJpeg(img, path, 92);
     if (!ok) std::fprintf(stderr, "kaldra-assets: cannot write %s\n", path.c_str());
     return ok;
 }

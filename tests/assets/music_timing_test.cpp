@@ -33,7 +33,8 @@ Decoded decode(const std::string& path) {
         std::vector<short> buf(8192);
         size_t got = 0;
         int r;
-        while ((r = mpg123_read(h, reinterpret_cast<unsigned char*>(buf.data()), buf.size() * 2, &got)) == MPG123_OK ||
+        while ((r = mpg123_read(h, reinterpret_cast<unsigned char*>(buf.data()), buf.size() * 2, &got)) ==
+                   MPG123_OK ||
                r == MPG123_NEW_FORMAT || (r == MPG123_DONE && got > 0)) {
             for (size_t i = 0; i + 1 < got / 2; i += 2) d.mono.push_back((buf[i] + buf[i + 1]) / 65536.0f);
             if (r == MPG123_DONE) break;
@@ -61,7 +62,8 @@ protected:
     // The same of the first difference: a gentle high-pass, so bright sounds (stabs, claps, noise) count
     // more than the kick and the bass.
     static double brightRms(double from, double to) {
-        size_t a = size_t(std::max(1.0 / rate, from) * rate), b = std::min(music->mono.size(), size_t(to * rate));
+        size_t a = size_t(std::max(1.0 / rate, from) * rate),
+               b = std::min(music->mono.size(), size_t(to * rate));
         double sum = 0;
         for (size_t i = a; i < b; ++i) {
             double d = double(music->mono[i]) - music->mono[i - 1];
