@@ -18,7 +18,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <initializer_list>
 #include <vector>
 
 #include "assets/generator.h"
@@ -446,7 +445,6 @@ void leadNote(Mix& m, float t, float length, float note, float gain) {
 // A short bright chord for the greetings accents.
 void stab(Mix& m, float t, const std::vector<float>& notes, float gain) {
     int s0 = toSample(t), n = toSample(0.7);
-    int v = 0;
     for (float note : notes) {
         Saw s1, s2, s3;
         Svf fl, fr;
@@ -466,7 +464,6 @@ void stab(Mix& m, float t, const std::vector<float>& notes, float gain) {
             m.reverbSend.add(s0 + i, fl.low * env * 0.4f, fr.low * env * 0.4f);
             m.delaySend.add(s0 + i, fl.low * env * 0.2f, fr.low * env * 0.2f);
         }
-        ++v;
     }
 }
 
