@@ -236,8 +236,9 @@ void hat(Mix& m, float t, float gain, bool open = false) {
           &m.drums, 0.05f);
 }
 
+// Five seconds long: the ring has decayed to 1 % before the sound ends.
 void crash(Mix& m, float t, float gain) {
-    metal(m, t, gain, 1.1f, 3.0f, 3800.0f, 0.0f, 0.0f, &m.fx, 0.4f);
+    metal(m, t, gain, 1.1f, 5.0f, 3800.0f, 0.0f, 0.0f, &m.fx, 0.4f);
 }
 
 // A cymbal played backwards: swells up to `end` and stops there.
