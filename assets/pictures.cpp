@@ -283,11 +283,11 @@ Image creditz() {
     Image img(1024, 128, {glow.r, glow.g, glow.b, 0.0f});
     for (int i = 0; i < 3; ++i) {
         float cx = 171.0f + 341.0f * float(i);
-        drawText(img, {Face::Sans, 22, 6.0f}, event::credits[i][0], cx, 40, Align::Centre, rgb(0xa8fff0),
+        drawText(img, {Face::Sans, 22, 6.0f}, event::credits[i][0], cx, 36, Align::Centre, rgb(0xa8fff0),
                  {glow, 3, 0.6f});
-        drawText(img, {Face::SansBold, 56, 4.0f}, event::credits[i][1], cx, 100, Align::Centre, rgb(0xffffff),
-                 {glow, 8, 1.1f});
-        if (i < 2) softDisc(img, cx + 170.5f, 74, 4.5f, 1.0f, rgb(0xa8fff0, 0.9f));
+        drawText(img, {Face::SansBold, 56, 4.0f}, event::credits[i][1], cx, 90, Align::Centre, rgb(0xffffff),
+                 {glow, 7, 1.1f});
+        if (i < 2) softDisc(img, cx + 170.5f, 68, 4.5f, 1.0f, rgb(0xa8fff0, 0.9f));
     }
     return img;
 }
