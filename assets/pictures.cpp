@@ -96,7 +96,14 @@ Image kaldoback() {
             // Drawn at half brightness by the scene: lift it, darken the corners.
             float vig = 1.75f * (1.0f - 0.7f * smoothstep(250.0f, 480.0f,
                                                           std::sqrt(dx * dx * 0.8f + dy * dy * 1.4f)));
+            // A soft shoulder on the brightest channel instead of clipping, so the lit centre keeps its
+            // clouds and its hue.
             c.r *= vig, c.g *= vig, c.b *= vig;
+            float peak = std::max(c.r, std::max(c.g, c.b));
+            if (peak > 0.85f) {
+                float k = (0.85f + 0.15f * (1.0f - std::exp(-(peak - 0.85f) / 0.15f))) / peak;
+                c.r *= k, c.g *= k, c.b *= k;
+            }
             img.at(x, y) = c;
         }
     // A measuring ring around the box, with ticks every 6 degrees and longer ones every 30.
