@@ -158,7 +158,7 @@ MeshData box(float size, int n) {
     return m;
 }
 
-// The rounded cube: half size h, edge radius r. Every face grid puts four cells on each rounded band,
+// The rounded cube: half size h, edge radius r. Every face grid puts five cells on each rounded band,
 // so the bands are as smooth as the flat middle; positions and normals come from the exact rounded box.
 MeshData roundedCube(float h, float r) {
     MeshData m;
