@@ -300,6 +300,22 @@ void downlifter(Mix& m, float start, float length, float gain) {
     }
 }
 
+// A tom: a sine falling a fifth, with a little noise on the attack.
+void tom(Mix& m, float t, float note, float gain, float pan) {
+    Rng rng = m.rngFor();
+    int s0 = toSample(t), n = toSample(0.45);
+    Pan p(pan);
+    float phase = 0, hz = midiHz(note);
+    for (int i = 0; i < n; ++i) {
+        float tau = float(i) / sampleRate;
+        phase += twoPi * hz * (1.0f + 0.5f * std::exp(-tau / 0.04f)) / sampleRate;
+        float v = (std::sin(phase) * std::exp(-tau / 0.16f) + noise(rng) * 0.3f * std::exp(-tau / 0.01f)) *
+                  gain * std::min(1.0f, tau / 0.001f) * endFade(i, n);
+        m.drums.add(s0 + i, v * p.gl, v * p.gr);
+        m.reverbSend.add(s0 + i, v * p.gl * 0.3f, v * p.gr * 0.3f);
+    }
+}
+
 void snareRoll(Mix& m, float start, float end, float gain) {
     // Eighths, then sixteenths, then thirty-seconds in the last quarter, rising in level.
     float t = start;
@@ -714,6 +730,11 @@ void compose(Mix& m) {
                 for (int q = 0; q < 4; ++q) hat(m, tk + float(q) * sixteenth, q % 2 ? 0.12f : 0.07f);
             }
             if (b == 3) kick(m, tb + 1.75f, 0.6f);
+            if (b == 3 && s < 3) {  // a tom fill into the next section's crash
+                const float fill[4] = {52, 48, 45, 40};
+                for (int k = 0; k < 4; ++k)
+                    tom(m, tb + 1.5f + float(k) * sixteenth, fill[k], 0.5f, 0.5f - 0.33f * float(k));
+            }
             pad(m, tb, bar, *prog2[b], 0.55f, 1500.0f);
             syncopatedBass(m, tb, *prog2[b], 0.55f);
             arp(m, tb, bar, *prog2[b], 0.12f, 0.9f);
