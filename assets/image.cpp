@@ -11,7 +11,9 @@
 
 namespace gen {
 
-float clamp01(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
+float clamp01(float v) {
+    return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v);
+}
 
 float smoothstep(float e0, float e1, float x) {
     float t = clamp01((x - e0) / (e1 - e0));
@@ -108,9 +110,13 @@ static float lattice(int ix, int iy, int px, int py, uint32_t seed) {
     return float(h >> 8) * (1.0f / 16777215.0f);
 }
 
-static float fade(float t) { return t * t * t * (t * (t * 6.0f - 15.0f) + 10.0f); }
+static float fade(float t) {
+    return t * t * t * (t * (t * 6.0f - 15.0f) + 10.0f);
+}
 
-float tileNoise(float u, float v, int period, uint32_t seed) { return tileNoise2(u, v, period, period, seed); }
+float tileNoise(float u, float v, int period, uint32_t seed) {
+    return tileNoise2(u, v, period, period, seed);
+}
 
 float tileNoise2(float u, float v, int px, int py, uint32_t seed) {
     float x = u * float(px), y = v * float(py);
@@ -144,8 +150,9 @@ void tileCells(float u, float v, int period, uint32_t seed, float& f1, float& f2
             int cx = ix + dx, cy = iy + dy;
             int wx = ((cx % period) + period) % period, wy = ((cy % period) + period) % period;
             uint32_t h = hash32(uint32_t(wx) * 2246822519u ^ hash32(uint32_t(wy) * 3266489917u ^ seed));
-            float px = float(cx) + float(h & 0xFFFF) / 65535.0f;
-            float py = float(cy) + float(h >> 16) / 65535.0f;
+            // Points stay off the cell borders, so neighbours never nearly coincide.
+            float px = float(cx) + 0.15f + 0.7f * float(h & 0xFFFF) / 65535.0f;
+            float py = float(cy) + 0.15f + 0.7f * float(h >> 16) / 65535.0f;
             float d = std::sqrt((px - x) * (px - x) + (py - y) * (py - y));
             if (d < f1) {
                 f2 = f1;
@@ -161,14 +168,17 @@ Rgba Ramp::operator()(float t) const {
     for (size_t i = 1; i < stops.size(); ++i)
         if (t <= stops[i].first) {
             float span = stops[i].first - stops[i - 1].first;
-            return mix(stops[i - 1].second, stops[i].second, span > 0 ? (t - stops[i - 1].first) / span : 1.0f);
+            return mix(stops[i - 1].second, stops[i].second,
+                       span > 0 ? (t - stops[i - 1].first) / span : 1.0f);
         }
     return stops.back().second;
 }
 
 void softDisc(Image& img, float cx, float cy, float radius, float soft, const Rgba& c) {
-    int x0 = std::max(0, int(cx - radius - soft) - 1), x1 = std::min(img.width - 1, int(cx + radius + soft) + 1);
-    int y0 = std::max(0, int(cy - radius - soft) - 1), y1 = std::min(img.height - 1, int(cy + radius + soft) + 1);
+    int x0 = std::max(0, int(cx - radius - soft) - 1),
+        x1 = std::min(img.width - 1, int(cx + radius + soft) + 1);
+    int y0 = std::max(0, int(cy - radius - soft) - 1),
+        y1 = std::min(img.height - 1, int(cy + radius + soft) + 1);
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x) {
             float d = std::sqrt((float(x) - cx) * (float(x) - cx) + (float(y) - cy) * (float(y) - cy));
@@ -222,7 +232,9 @@ struct JpegError {
     jpeg_error_mgr pub;
     jmp_buf jump;
 };
-void onJpegError(j_common_ptr c) { longjmp(reinterpret_cast<JpegError*>(c->err)->jump, 1); }
+void onJpegError(j_common_ptr c) {
+    longjmp(reinterpret_cast<JpegError*>(c->err)->jump, 1);
+}
 }  // namespace
 
 bool writeJpeg(const Image& img, const std::string& path, int quality) {

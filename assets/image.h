@@ -84,7 +84,7 @@ void softLine(Image& img, float x0, float y0, float x1, float y1, float width, c
 // 8-bit conversion: round(v * 255) with halves away from zero, after clamping to 0..1.
 uint8_t to8(float v);
 
-bool writePng(const Image& img, const std::string& path);           // RGBA, 8 bits per channel
+bool writePng(const Image& img, const std::string& path);                // RGBA, 8 bits per channel
 bool writeJpeg(const Image& img, const std::string& path, int quality);  // RGB, alpha ignored
 
 }  // namespace gen

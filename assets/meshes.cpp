@@ -20,11 +20,21 @@ constexpr float pi = 3.14159265358979f;
 struct V3 {
     float x = 0, y = 0, z = 0;
 };
-V3 operator+(V3 a, V3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-V3 operator-(V3 a, V3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-V3 operator*(V3 a, float s) { return {a.x * s, a.y * s, a.z * s}; }
-float dot(V3 a, V3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-V3 cross(V3 a, V3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+V3 operator+(V3 a, V3 b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+V3 operator-(V3 a, V3 b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+V3 operator*(V3 a, float s) {
+    return {a.x * s, a.y * s, a.z * s};
+}
+float dot(V3 a, V3 b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+V3 cross(V3 a, V3 b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
 V3 normalize(V3 a) {
     float l = std::sqrt(dot(a, a));
     return l > 0 ? a * (1.0f / l) : V3{0, 0, 0};
@@ -99,8 +109,9 @@ bool writeX(const MeshData& m, const std::string& path, const char* name) {
         s += " }\n";
     }
     s += "\n MeshMaterialList {\n  1;\n  " + std::to_string(nf) + ";\n";
-    for (size_t f = 0; f < nf; ++f) s += (f + 1 < nf ? "  0,\n" : "  0;\n");
-    s += "  Material {\n   1.000000;1.000000;1.000000;1.000000;;\n   8.000000;\n   1.000000;1.000000;1.000000;;\n"
+    for (size_t f = 0; f < nf; ++f) s += (f + 1 < nf ? "  0,\n" : "  0;;\n");
+    s += "  Material {\n   1.000000;1.000000;1.000000;1.000000;;\n   8.000000;\n   "
+         "1.000000;1.000000;1.000000;;\n"
          "   0.000000;0.000000;0.000000;;\n  }\n }\n}\n";
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
@@ -147,7 +158,7 @@ MeshData box(float size, int n) {
     return m;
 }
 
-// The rounded cube: half size h, edge radius r. Every face grid puts four cells on each rounded band,
+// The rounded cube: half size h, edge radius r. Every face grid puts five cells on each rounded band,
 // so the bands are as smooth as the flat middle; positions and normals come from the exact rounded box.
 MeshData roundedCube(float h, float r) {
     MeshData m;
@@ -169,7 +180,8 @@ MeshData roundedCube(float h, float r) {
                 V3 inner{std::fmax(-a, std::fmin(a, onCube.x)), std::fmax(-a, std::fmin(a, onCube.y)),
                          std::fmax(-a, std::fmin(a, onCube.z))};
                 V3 nrm = normalize(onCube - inner);
-                m.add({inner + nrm * r, nrm, (coord[size_t(i)] + h) / (2 * h), (coord[size_t(j)] + h) / (2 * h)});
+                m.add({inner + nrm * r, nrm, (coord[size_t(i)] + h) / (2 * h),
+                       (coord[size_t(j)] + h) / (2 * h)});
             }
         for (int j = 0; j + 1 < n; ++j)
             for (int i = 0; i + 1 < n; ++i) {
@@ -229,7 +241,9 @@ MeshData biogen() {
 }
 
 // The grid of the biogen background, the corroded sea, the sky and the credits strip.
-MeshData grid() { return plane(20.0f, 20.0f, 80, 80); }
+MeshData grid() {
+    return plane(20.0f, 20.0f, 80, 80);
+}
 
 // The plupo flower: a flattened ring of eight petals around the Z axis, 20 across, inner edge at 3.
 MeshData plupo() {

@@ -18,7 +18,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <initializer_list>
 #include <vector>
 
 #include "assets/generator.h"
@@ -35,8 +34,12 @@ constexpr float pi = 3.14159265358979f;
 constexpr float twoPi = 2.0f * pi;
 constexpr float beat = 0.5f, bar = 2.0f, sixteenth = 0.125f;
 
-int toSample(double seconds) { return int(std::floor(seconds * sampleRate + 0.5)); }
-float midiHz(float note) { return 440.0f * std::pow(2.0f, (note - 69.0f) / 12.0f); }
+int toSample(double seconds) {
+    return int(std::floor(seconds * sampleRate + 0.5));
+}
+float midiHz(float note) {
+    return 440.0f * std::pow(2.0f, (note - 69.0f) / 12.0f);
+}
 
 struct Bus {
     std::vector<float> l, r;
@@ -50,7 +53,8 @@ struct Bus {
 
 struct Pan {
     float gl, gr;
-    explicit Pan(float pan) : gl(std::cos((pan + 1.0f) * pi * 0.25f)), gr(std::sin((pan + 1.0f) * pi * 0.25f)) {}
+    explicit Pan(float pan)
+        : gl(std::cos((pan + 1.0f) * pi * 0.25f)), gr(std::sin((pan + 1.0f) * pi * 0.25f)) {}
 };
 
 // Trapezoidal state-variable filter (low, band and high outputs).
@@ -111,7 +115,14 @@ struct Square {
     }
 };
 
-float noise(Rng& rng) { return rng.uniform() * 2.0f - 1.0f; }
+float noise(Rng& rng) {
+    return rng.uniform() * 2.0f - 1.0f;
+}
+
+// The last 10 ms of a sound of n samples fade to zero, so no sound ends with a click.
+float endFade(int i, int n) {
+    return std::min(1.0f, float(n - i) / 441.0f);
+}
 
 // ---------------------------------------------------------------------------------------------------
 // The mix: drums and effects dry, bass and synths ducked by the kick, two sends.
@@ -147,7 +158,7 @@ void kick(Mix& m, float t, float gain, bool duck = true) {
         phase += twoPi * hz / sampleRate;
         float body = std::sin(phase) * std::exp(-tau / 0.3f) * std::min(1.0f, tau / 0.0008f + 0.3f);
         float click = noise(rng) * std::exp(-tau / 0.0025f) * 0.35f;
-        float v = std::tanh((body + click) * 1.6f) * gain;
+        float v = std::tanh((body + click) * 1.6f) * gain * endFade(i, n);
         m.drums.add(s0 + i, v, v);
     }
     if (duck) duckAt(m, t, 0.55f);
@@ -165,7 +176,7 @@ void snare(Mix& m, float t, float gain, float decay = 0.14f) {
                      std::exp(-tau / 0.05f);
         hl.run(noise(rng));
         hr.run(noise(rng));
-        float env = std::exp(-tau / decay);
+        float env = std::exp(-tau / decay) * endFade(i, n);
         float l = (tone + (hl.high + hl.band * 0.5f) * env * 0.8f) * gain;
         float r = (tone + (hr.high + hr.band * 0.5f) * env * 0.8f) * gain;
         m.drums.add(s0 + i, l, r);
@@ -184,7 +195,7 @@ void clap(Mix& m, float t, float gain) {
         float env = 0;
         for (float start : {0.0f, 0.011f, 0.022f})
             if (tau >= start && tau < start + 0.011f) env = std::max(env, std::exp(-(tau - start) / 0.004f));
-        if (tau >= 0.031f) env = std::exp(-(tau - 0.031f) / 0.12f);
+        if (tau >= 0.031f) env = std::exp(-(tau - 0.031f) / 0.12f) * endFade(i, n);
         bl.run(noise(rng));
         br.run(noise(rng));
         float l = bl.band * env * gain * 1.6f, r = br.band * env * gain * 1.6f;
@@ -212,7 +223,8 @@ void metal(Mix& m, float t, float gain, float decay, float length, float cutoff,
         float a = hp1.high;
         hp2.run(noise(rng));
         float b = hp2.high;
-        float env = std::exp(-tau / decay) * (attack > 0 ? std::min(1.0f, tau / attack) : 1.0f);
+        float env =
+            std::exp(-tau / decay) * (attack > 0 ? std::min(1.0f, tau / attack) : 1.0f) * endFade(i, n);
         float l = (a * 0.8f + b * 0.4f) * env * gain * p.gl, r = (a * 0.4f + b * 0.8f) * env * gain * p.gr;
         target->add(s0 + i, l, r);
         if (reverb > 0) m.reverbSend.add(s0 + i, l * reverb, r * reverb);
@@ -220,11 +232,14 @@ void metal(Mix& m, float t, float gain, float decay, float length, float cutoff,
 }
 
 void hat(Mix& m, float t, float gain, bool open = false) {
-    metal(m, t, gain, open ? 0.16f : 0.028f, open ? 0.5f : 0.12f, 7500.0f, open ? 0.25f : -0.2f, 0.0f, &m.drums,
-          0.05f);
+    metal(m, t, gain, open ? 0.16f : 0.028f, open ? 0.5f : 0.12f, 7500.0f, open ? 0.25f : -0.2f, 0.0f,
+          &m.drums, 0.05f);
 }
 
-void crash(Mix& m, float t, float gain) { metal(m, t, gain, 1.1f, 3.0f, 3800.0f, 0.0f, 0.0f, &m.fx, 0.4f); }
+// Five seconds long: the ring has decayed to 1 % before the sound ends.
+void crash(Mix& m, float t, float gain) {
+    metal(m, t, gain, 1.1f, 5.0f, 3800.0f, 0.0f, 0.0f, &m.fx, 0.4f);
+}
 
 // A cymbal played backwards: swells up to `end` and stops there.
 void reverseCymbal(Mix& m, float end, float length, float gain) {
@@ -285,6 +300,22 @@ void downlifter(Mix& m, float start, float length, float gain) {
     }
 }
 
+// A tom: a sine falling a fifth, with a little noise on the attack.
+void tom(Mix& m, float t, float note, float gain, float pan) {
+    Rng rng = m.rngFor();
+    int s0 = toSample(t), n = toSample(0.45);
+    Pan p(pan);
+    float phase = 0, hz = midiHz(note);
+    for (int i = 0; i < n; ++i) {
+        float tau = float(i) / sampleRate;
+        phase += twoPi * hz * (1.0f + 0.5f * std::exp(-tau / 0.04f)) / sampleRate;
+        float v = (std::sin(phase) * std::exp(-tau / 0.16f) + noise(rng) * 0.3f * std::exp(-tau / 0.01f)) *
+                  gain * std::min(1.0f, tau / 0.001f) * endFade(i, n);
+        m.drums.add(s0 + i, v * p.gl, v * p.gr);
+        m.reverbSend.add(s0 + i, v * p.gl * 0.3f, v * p.gr * 0.3f);
+    }
+}
+
 void snareRoll(Mix& m, float start, float end, float gain) {
     // Eighths, then sixteenths, then thirty-seconds in the last quarter, rising in level.
     float t = start;
@@ -300,15 +331,15 @@ void snareRoll(Mix& m, float start, float end, float gain) {
 // Tonal instruments.
 
 // An FM bell or clang: carrier `hz`, modulator at `ratio`, index decaying.
-void bell(Mix& m, float t, float hz, float ratio, float index, float decay, float gain, float pan, Bus* target,
-          float reverb, float delay = 0.0f) {
+void bell(Mix& m, float t, float hz, float ratio, float index, float decay, float gain, float pan,
+          Bus* target, float reverb, float delay = 0.0f) {
     int s0 = toSample(t), n = toSample(std::min(6.0f, decay * 5.0f));
     Pan p(pan);
     for (int i = 0; i < n; ++i) {
         float tau = float(i) / sampleRate;
         float idx = index * std::exp(-tau / (decay * 0.4f));
-        float v = std::sin(twoPi * hz * tau + idx * std::sin(twoPi * hz * ratio * tau)) * std::exp(-tau / decay) *
-                  std::min(1.0f, tau / 0.002f) * gain;
+        float v = std::sin(twoPi * hz * tau + idx * std::sin(twoPi * hz * ratio * tau)) *
+                  std::exp(-tau / decay) * std::min(1.0f, tau / 0.002f) * gain * endFade(i, n);
         target->add(s0 + i, v * p.gl, v * p.gr);
         if (reverb > 0) m.reverbSend.add(s0 + i, v * p.gl * reverb, v * p.gr * reverb);
         if (delay > 0) m.delaySend.add(s0 + i, v * p.gl * delay, v * p.gr * delay);
@@ -323,7 +354,8 @@ void boxHit(Mix& m, float t, float clangNote, float gain) {
     for (int i = 0; i < n; ++i) {
         float tau = float(i) / sampleRate;
         phase += twoPi * (38.0f + 30.0f * std::exp(-tau / 0.25f)) / sampleRate;
-        float v = std::sin(phase) * std::exp(-tau / 0.55f) * 0.5f * gain * std::min(1.0f, tau / 0.003f);
+        float v = std::sin(phase) * std::exp(-tau / 0.55f) * 0.5f * gain * std::min(1.0f, tau / 0.003f) *
+                  endFade(i, n);
         m.drums.add(s0 + i, v, v);
     }
     bell(m, t, midiHz(clangNote), 1.414f, 3.0f, 0.45f, 0.16f * gain, -0.3f, &m.fx, 0.5f, 0.25f);
@@ -350,8 +382,8 @@ void bassNote(Mix& m, float t, float length, float note, float gain, float brigh
 
 // A pad chord: five detuned saws per note, spread across the stereo field, through a slowly breathing
 // low-pass; soft attack and release.
-void padChord(Mix& m, float t, float length, const std::vector<float>& notes, float gain, float cutoff = 1400.0f,
-              float attack = 0.4f) {
+void padChord(Mix& m, float t, float length, const std::vector<float>& notes, float gain,
+              float cutoff = 1400.0f, float attack = 0.4f) {
     const float detune[5] = {-0.13f, -0.06f, 0.0f, 0.07f, 0.12f};
     const Pan pans[5] = {Pan(-0.8f), Pan(-0.35f), Pan(0.0f), Pan(0.4f), Pan(0.85f)};
     int s0 = toSample(t), n = toSample(length), release = toSample(0.9);
@@ -377,7 +409,9 @@ void padChord(Mix& m, float t, float length, const std::vector<float>& notes, fl
                 l += s * pans[k].gl;
                 r += s * pans[k].gr;
             }
-            float env = std::min(1.0f, tau / attack) * (i < n ? 1.0f : std::exp(-float(i - n) / (0.25f * sampleRate)));
+            float env = std::min(1.0f, tau / attack) *
+                        (i < n ? 1.0f : std::exp(-float(i - n) / (0.25f * sampleRate))) *
+                        endFade(i, n + release);
             fl.run(l);
             fr.run(r);
             m.synths.add(s0 + i, fl.low * env * gain * 0.2f, fr.low * env * gain * 0.2f);
@@ -398,7 +432,7 @@ void pluck(Mix& m, float t, float note, float gain, float pan, float bright = 1.
         float tau = float(i) / sampleRate;
         if (i % 8 == 0) f.set(250.0f + 4200.0f * bright * std::exp(-tau / 0.045f), 0.3f);
         f.run(saw.next(hz) * 0.6f + sq.next(hz * 1.003f) * 0.4f);
-        float v = f.low * std::exp(-tau / 0.16f) * std::min(1.0f, tau / 0.002f) * gain;
+        float v = f.low * std::exp(-tau / 0.16f) * std::min(1.0f, tau / 0.002f) * gain * endFade(i, n);
         m.synths.add(s0 + i, v * p.gl, v * p.gr);
         m.delaySend.add(s0 + i, v * p.gl * 0.45f, v * p.gr * 0.45f);
     }
@@ -412,7 +446,8 @@ void leadNote(Mix& m, float t, float length, float note, float gain) {
     const float base = midiHz(note);
     for (int i = 0; i < n + release; ++i) {
         float tau = float(i) / sampleRate;
-        float vib = 1.0f + 0.004f * std::sin(twoPi * 5.5f * tau) * std::min(1.0f, std::max(0.0f, tau - 0.2f) * 3.0f);
+        float vib =
+            1.0f + 0.004f * std::sin(twoPi * 5.5f * tau) * std::min(1.0f, std::max(0.0f, tau - 0.2f) * 3.0f);
         float hz = base * vib;
         if (i % 8 == 0) f.set(1800.0f + 2200.0f * std::exp(-tau / 0.25f), 0.3f);
         f.run(a.next(hz) * 0.5f + b.next(hz * 1.006f) * 0.5f + c.next(hz * 0.5f) * 0.3f);
@@ -427,7 +462,6 @@ void leadNote(Mix& m, float t, float length, float note, float gain) {
 // A short bright chord for the greetings accents.
 void stab(Mix& m, float t, const std::vector<float>& notes, float gain) {
     int s0 = toSample(t), n = toSample(0.7);
-    int v = 0;
     for (float note : notes) {
         Saw s1, s2, s3;
         Svf fl, fr;
@@ -442,12 +476,11 @@ void stab(Mix& m, float t, const std::vector<float>& notes, float gain) {
             float a = s1.next(hz * 0.996f), b = s2.next(hz * 1.004f), c = s3.next(hz * 2.0f);
             fl.run(a + c * 0.3f);
             fr.run(b + c * 0.3f);
-            float env = std::exp(-tau / 0.18f) * std::min(1.0f, tau / 0.002f) * gain * 0.3f;
+            float env = std::exp(-tau / 0.18f) * std::min(1.0f, tau / 0.002f) * gain * 0.3f * endFade(i, n);
             m.fx.add(s0 + i, fl.low * env, fr.low * env);
             m.reverbSend.add(s0 + i, fl.low * env * 0.4f, fr.low * env * 0.4f);
             m.delaySend.add(s0 + i, fl.low * env * 0.2f, fr.low * env * 0.2f);
         }
-        ++v;
     }
 }
 
@@ -536,15 +569,16 @@ void applyReverb(const Bus& send, Bus& out) {
 // The score.
 
 struct Chord {
-    float root;                  // bass note
-    std::vector<float> pad;      // pad voicing
+    float root;              // bass note
+    std::vector<float> pad;  // pad voicing
 };
 
 const Chord Am{45, {57, 60, 64}}, F{41, {53, 57, 60, 64}}, C{48, {55, 60, 64}}, G{43, {55, 59, 62}},
     Em{40, {52, 55, 59, 62}}, E{40, {52, 56, 59, 64}}, Dm9{38, {50, 53, 57, 64}}, Fmaj7{41, {53, 57, 60, 64}},
     Em7{40, {52, 55, 59, 62}}, Am9{45, {57, 60, 64, 71}}, Esus{40, {52, 57, 59, 64}};
 
-void pad(Mix& m, float t, float length, const Chord& c, float gain, float cutoff = 1400.0f, float attack = 0.4f) {
+void pad(Mix& m, float t, float length, const Chord& c, float gain, float cutoff = 1400.0f,
+         float attack = 0.4f) {
     padChord(m, t, length, c.pad, gain, cutoff, attack);
 }
 
@@ -556,7 +590,8 @@ void arp(Mix& m, float t, float length, const Chord& c, float gain, float bright
     int steps = int(std::floor(length / sixteenth + 0.5f));
     for (int k = 0; k < steps; ++k) {
         float note = notes[size_t(order[k % 8]) % notes.size()];
-        pluck(m, t + float(k) * sixteenth, note, gain * (k % 4 == 0 ? 1.0f : 0.75f), (k % 2 ? 0.45f : -0.45f), bright);
+        pluck(m, t + float(k) * sixteenth, note, gain * (k % 4 == 0 ? 1.0f : 0.75f), (k % 2 ? 0.45f : -0.45f),
+              bright);
     }
 }
 
@@ -569,28 +604,29 @@ void melody(Mix& m, float t, const std::vector<MelodyNote>& notes, float gain) {
 }
 
 const std::vector<MelodyNote> themeA = {
-    {0, 1.5f, 76}, {1.5f, 0.5f, 74}, {2, 1, 72},     {3, 0.5f, 71},  {3.5f, 0.5f, 72}, {4, 1.5f, 69},
-    {5.5f, 0.5f, 72}, {6, 1, 77},    {7, 1, 76},     {8, 1.5f, 76},  {9.5f, 0.5f, 79}, {10, 1, 76},
-    {11, 0.5f, 74}, {11.5f, 0.5f, 72}, {12, 2, 74},  {14, 1, 71},    {15, 1, 67}};
+    {0, 1.5f, 76},    {1.5f, 0.5f, 74},  {2, 1, 72},  {3, 0.5f, 71}, {3.5f, 0.5f, 72}, {4, 1.5f, 69},
+    {5.5f, 0.5f, 72}, {6, 1, 77},        {7, 1, 76},  {8, 1.5f, 76}, {9.5f, 0.5f, 79}, {10, 1, 76},
+    {11, 0.5f, 74},   {11.5f, 0.5f, 72}, {12, 2, 74}, {14, 1, 71},   {15, 1, 67}};
 const std::vector<MelodyNote> themeA2 = {
-    {0, 1.5f, 76}, {1.5f, 0.5f, 74}, {2, 1, 72},     {3, 0.5f, 71},  {3.5f, 0.5f, 72}, {4, 1.5f, 69},
-    {5.5f, 0.5f, 72}, {6, 1, 77},    {7, 1, 79},     {8, 1.5f, 79},  {9.5f, 0.5f, 81}, {10, 1, 79},
-    {11, 0.5f, 76}, {11.5f, 0.5f, 79}, {12, 1, 74},  {13, 0.5f, 71}, {13.5f, 0.5f, 74}, {14, 2, 76}};
-const std::vector<MelodyNote> themeB = {
-    {0, 1, 72},  {1, 0.5f, 69}, {1.5f, 0.5f, 72}, {2, 1.5f, 77}, {3.5f, 0.5f, 76}, {4, 1, 74}, {5, 0.5f, 71},
-    {5.5f, 0.5f, 74}, {6, 2, 79}, {8, 1, 79}, {9, 1, 76}, {10, 1, 71}, {11, 1, 76}, {12, 1.5f, 72},
-    {13.5f, 0.5f, 71}, {14, 2, 69}};
-const std::vector<MelodyNote> themeC = {
-    {0, 1, 76},  {1, 1, 81},  {2, 0.5f, 79}, {2.5f, 1.5f, 76}, {4, 1, 74},  {5, 1, 79},  {6, 0.5f, 77},
-    {6.5f, 1.5f, 74}, {8, 1, 72}, {9, 1, 77}, {10, 0.5f, 76}, {10.5f, 1.5f, 72}, {12, 1, 71}, {13, 1, 76},
-    {14, 1, 80}, {15, 1, 83}};
+    {0, 1.5f, 76},    {1.5f, 0.5f, 74},  {2, 1, 72},  {3, 0.5f, 71},  {3.5f, 0.5f, 72},  {4, 1.5f, 69},
+    {5.5f, 0.5f, 72}, {6, 1, 77},        {7, 1, 79},  {8, 1.5f, 79},  {9.5f, 0.5f, 81},  {10, 1, 79},
+    {11, 0.5f, 76},   {11.5f, 0.5f, 79}, {12, 1, 74}, {13, 0.5f, 71}, {13.5f, 0.5f, 74}, {14, 2, 76}};
+const std::vector<MelodyNote> themeB = {{0, 1, 72},       {1, 0.5f, 69},  {1.5f, 0.5f, 72},  {2, 1.5f, 77},
+                                        {3.5f, 0.5f, 76}, {4, 1, 74},     {5, 0.5f, 71},     {5.5f, 0.5f, 74},
+                                        {6, 2, 79},       {8, 1, 79},     {9, 1, 76},        {10, 1, 71},
+                                        {11, 1, 76},      {12, 1.5f, 72}, {13.5f, 0.5f, 71}, {14, 2, 69}};
+const std::vector<MelodyNote> themeC = {{0, 1, 76},  {1, 1, 81},  {2, 0.5f, 79},  {2.5f, 1.5f, 76},
+                                        {4, 1, 74},  {5, 1, 79},  {6, 0.5f, 77},  {6.5f, 1.5f, 74},
+                                        {8, 1, 72},  {9, 1, 77},  {10, 0.5f, 76}, {10.5f, 1.5f, 72},
+                                        {12, 1, 71}, {13, 1, 76}, {14, 1, 80},    {15, 1, 83}};
 
 // Rolling bass: three sixteenths after every beat (the kick takes the first).
 void rollingBass(Mix& m, float t, const Chord& c, float gain) {
     for (int b = 0; b < 4; ++b)
         for (int k = 1; k < 4; ++k) {
             float note = c.root + ((b == 3 && k == 3) ? 12.0f : 0.0f);
-            bassNote(m, t + float(b) * beat + float(k) * sixteenth, sixteenth * 0.85f, note, gain * (k == 2 ? 1.0f : 0.85f));
+            bassNote(m, t + float(b) * beat + float(k) * sixteenth, sixteenth * 0.85f, note,
+                     gain * (k == 2 ? 1.0f : 0.85f));
         }
 }
 
@@ -598,11 +634,13 @@ void syncopatedBass(Mix& m, float t, const Chord& c, float gain) {
     const int steps[7] = {0, 3, 6, 8, 10, 11, 14};
     const float offsets[7] = {0, 0, 12, 0, 7, 12, 0};
     for (int k = 0; k < 7; ++k)
-        bassNote(m, t + float(steps[k]) * sixteenth, sixteenth * (k == 6 ? 1.8f : 0.9f), c.root + offsets[k], gain, 0.8f);
+        bassNote(m, t + float(steps[k]) * sixteenth, sixteenth * (k == 6 ? 1.8f : 0.9f), c.root + offsets[k],
+                 gain, 0.8f);
 }
 
 void offbeatBass(Mix& m, float t, const Chord& c, float gain) {
-    for (int b = 0; b < 4; ++b) bassNote(m, t + float(b) * beat + beat * 0.5f, beat * 0.42f, c.root, gain, 1.2f);
+    for (int b = 0; b < 4; ++b)
+        bassNote(m, t + float(b) * beat + beat * 0.5f, beat * 0.42f, c.root, gain, 1.2f);
 }
 
 void grooveDrums(Mix& m, float t, float hatGain, bool openHats, bool claps) {
@@ -610,7 +648,8 @@ void grooveDrums(Mix& m, float t, float hatGain, bool openHats, bool claps) {
         float tb = t + float(b) * beat;
         kick(m, tb, 0.9f);
         if (claps && (b == 1 || b == 3)) clap(m, tb, 0.5f);
-        for (int k = 0; k < 4; ++k) hat(m, tb + float(k) * sixteenth, hatGain * (k == 2 ? 1.0f : (k == 0 ? 0.5f : 0.7f)));
+        for (int k = 0; k < 4; ++k)
+            hat(m, tb + float(k) * sixteenth, hatGain * (k == 2 ? 1.0f : (k == 0 ? 0.5f : 0.7f)));
         if (openHats) hat(m, tb + beat * 0.5f, hatGain * 0.8f, true);
     }
 }
@@ -621,7 +660,8 @@ void compose(Mix& m) {
     for (int n = 0; n < 8; ++n) boxHit(m, float(n) * bar, clangs[n], n == 0 ? 1.15f : 1.0f);
     const Chord* introChords[4] = {&Am, &F, &C, &G};
     for (int k = 0; k < 4; ++k) {
-        pad(m, float(k) * 4.0f, 4.0f, *introChords[k], 0.8f, 500.0f + 250.0f * float(k), k == 0 ? 0.05f : 0.3f);
+        pad(m, float(k) * 4.0f, 4.0f, *introChords[k], 0.8f, 500.0f + 250.0f * float(k),
+            k == 0 ? 0.05f : 0.3f);
         bassNote(m, float(k) * 4.0f, 3.8f, introChords[k]->root - 12.0f, 0.35f, 0.2f);
     }
     for (int i = 0; i < 48; ++i) {  // hats ticking from 4 s, denser from 8 s
@@ -658,7 +698,8 @@ void compose(Mix& m) {
             rollingBass(m, tb, *prog1[b], 0.5f);
             if (s >= 1) arp(m, tb, bar, *prog1[b], 0.16f, 0.6f + 0.15f * float(s));
             if (lastBar && s < 3) {
-                for (int k = 0; k < 4; ++k) snare(m, tb + 1.5f + float(k) * sixteenth, 0.18f + 0.06f * float(k), 0.08f);
+                for (int k = 0; k < 4; ++k)
+                    snare(m, tb + 1.5f + float(k) * sixteenth, 0.18f + 0.06f * float(k), 0.08f);
             }
         }
         if (s == 2) melody(m, t0, themeA, 0.22f);
@@ -689,6 +730,11 @@ void compose(Mix& m) {
                 for (int q = 0; q < 4; ++q) hat(m, tk + float(q) * sixteenth, q % 2 ? 0.12f : 0.07f);
             }
             if (b == 3) kick(m, tb + 1.75f, 0.6f);
+            if (b == 3 && s < 3) {  // a tom fill into the next section's crash
+                const float fill[4] = {52, 48, 45, 40};
+                for (int k = 0; k < 4; ++k)
+                    tom(m, tb + 1.5f + float(k) * sixteenth, fill[k], 0.5f, 0.5f - 0.33f * float(k));
+            }
             pad(m, tb, bar, *prog2[b], 0.55f, 1500.0f);
             syncopatedBass(m, tb, *prog2[b], 0.55f);
             arp(m, tb, bar, *prog2[b], 0.12f, 0.9f);
@@ -715,8 +761,8 @@ void compose(Mix& m) {
             const std::vector<float>& p = calm[k]->pad;
             float note = p[size_t((i * 3) % int(p.size()))] + 12.0f + ((i / 4) % 2 ? 12.0f : 0.0f);
             if (i % 4 == 3) continue;
-            bell(m, t0 + float(i) * beat * 0.5f, midiHz(note), 3.5f, 1.2f, 0.6f, 0.07f, (i % 2 ? 0.5f : -0.5f),
-                 &m.synths, 0.6f, 0.4f);
+            bell(m, t0 + float(i) * beat * 0.5f, midiHz(note), 3.5f, 1.2f, 0.6f, 0.07f,
+                 (i % 2 ? 0.5f : -0.5f), &m.synths, 0.6f, 0.4f);
         }
         if (t0 >= 86.0f)
             for (int i = 0; i < 32; ++i) hat(m, t0 + float(i) * sixteenth, i % 2 ? 0.05f : 0.03f);
@@ -734,7 +780,7 @@ void compose(Mix& m) {
     const float accents[12] = {0, 500, 1125, 1500, 2500, 3125, 3500, 3750, 4500, 5125, 5500, 6500};
     for (int s = 0; s < 4; ++s) {
         float t0 = 98.0f + 8.0f * float(s);
-        crash(m, t0, 0.55f);
+        crash(m, t0, 0.4f);
         for (int b = 0; b < 4; ++b) {
             float tb = t0 + float(b) * bar;
             grooveDrums(m, tb, 0.2f, s >= 1, false);
@@ -747,10 +793,11 @@ void compose(Mix& m) {
             const Chord& c = *prog3[int(off / 2000.0f)];
             std::vector<float> notes = c.pad;
             float top = notes.back() + 12.0f;
-            stab(m, t, {c.root + 12.0f, notes[0] + 12.0f, notes[1] + 12.0f, notes[2] + 12.0f, top}, 0.9f);
-            clap(m, t, 0.5f);
-            if (std::fmod(off, 500.0f) != 0.0f) kick(m, t, 0.7f);  // off the beat: add the kick the groove lacks
-            metal(m, t, 0.12f, 0.12f, 0.4f, 6000.0f, 0.3f, 0.0f, &m.fx, 0.2f);
+            stab(m, t, {c.root + 12.0f, notes[0] + 12.0f, notes[1] + 12.0f, notes[2] + 12.0f, top}, 1.4f);
+            clap(m, t, 0.8f);
+            if (std::fmod(off, 500.0f) != 0.0f)
+                kick(m, t, 0.7f);  // off the beat: add the kick the groove lacks
+            metal(m, t, 0.25f, 0.1f, 0.4f, 6000.0f, 0.3f, 0.0f, &m.fx, 0.2f);
         }
         if (s == 2) melody(m, t0, themeC, 0.2f);
         if (s == 3) melody(m, t0, themeC, 0.24f);
@@ -764,8 +811,9 @@ void compose(Mix& m) {
     bassNote(m, 130.0f, 6.0f, 33.0f, 0.4f, 0.1f);
     melody(m, 130.0f, {{1, 1, 76}, {2, 1, 74}, {3, 1, 72}, {4, 3, 69}}, 0.18f);
     for (int i = 0; i < 8; ++i)
-        bell(m, 132.0f + float(i) * 0.5f, midiHz(float(std::vector<int>{81, 76, 72, 69, 76, 72, 69, 64}[size_t(i)])),
-             3.5f, 1.0f, 0.8f, 0.05f, i % 2 ? 0.5f : -0.5f, &m.synths, 0.6f, 0.4f);
+        bell(m, 132.0f + float(i) * 0.5f,
+             midiHz(float(std::vector<int>{81, 76, 72, 69, 76, 72, 69, 64}[size_t(i)])), 3.5f, 1.0f, 0.8f,
+             0.05f, i % 2 ? 0.5f : -0.5f, &m.synths, 0.6f, 0.4f);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -791,8 +839,8 @@ bool encode(const std::vector<short>& pcm, const std::string& path) {
     int frames = int(pcm.size() / 2);
     for (int i = 0; i < frames; i += chunk) {
         int n = std::min(chunk, frames - i);
-        int w = lame_encode_buffer_interleaved(lame, const_cast<short*>(pcm.data() + size_t(i) * 2), n, buf.data(),
-                                               int(buf.size()));
+        int w = lame_encode_buffer_interleaved(lame, const_cast<short*>(pcm.data() + size_t(i) * 2), n,
+                                               buf.data(), int(buf.size()));
         if (w < 0) {
             lame_close(lame);
             return false;

@@ -49,7 +49,8 @@ Image wordPlate(const std::string& word, const TextStyle& style, const Rgba& glo
     int x0 = m.width, x1 = -1, y0 = m.height, y1 = -1;
     for (int y = 0; y < m.height; ++y)
         for (int x = 0; x < m.width; ++x)
-            if (m.at(x, y) > 0.02f) x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+            if (m.at(x, y) > 0.02f)
+                x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
     int ox = (512 - (x1 - x0 + 1)) / 2 - x0, oy = (128 - (y1 - y0 + 1)) / 2 - y0;
     Mask placed(512, 128);
     for (int y = 0; y < m.height; ++y)
@@ -93,12 +94,20 @@ Image kaldoback() {
                 c = mix(c, rgb(0xd07a30), clamp01(floor) * 0.35f);
             }
             // Drawn at half brightness by the scene: lift it, darken the corners.
-            float vig = 1.45f * (1.0f - 0.7f * smoothstep(250.0f, 480.0f, std::sqrt(dx * dx * 0.8f + dy * dy * 1.4f)));
+            float vig = 1.75f * (1.0f - 0.7f * smoothstep(250.0f, 480.0f,
+                                                          std::sqrt(dx * dx * 0.8f + dy * dy * 1.4f)));
+            // A soft shoulder on the brightest channel instead of clipping, so the lit centre keeps its
+            // clouds and its hue.
             c.r *= vig, c.g *= vig, c.b *= vig;
+            float peak = std::max(c.r, std::max(c.g, c.b));
+            if (peak > 0.85f) {
+                float k = (0.85f + 0.15f * (1.0f - std::exp(-(peak - 0.85f) / 0.15f))) / peak;
+                c.r *= k, c.g *= k, c.b *= k;
+            }
             img.at(x, y) = c;
         }
     // A measuring ring around the box, with ticks every 6 degrees and longer ones every 30.
-    Rgba ring = rgb(0xffc080, 0.35f);
+    Rgba ring = rgb(0xffc080, 0.5f);
     for (int k = 0; k < 720; ++k) {
         float a0 = float(k) / 720.0f * twoPi, a1 = float(k + 1) / 720.0f * twoPi;
         softLine(img, 320 + 212 * std::cos(a0), 240 + 212 * std::sin(a0), 320 + 212 * std::cos(a1),
@@ -118,9 +127,8 @@ Image kaldoback() {
     Rgba amber = rgb(0xffb060, 0.8f);
     drawText(img, mono, "TOVIRA // KALDRA", 20, 30, Align::Left, amber);
     drawText(img, mono, "invitation 2027", 20, 46, Align::Left, rgb(0xffb060, 0.5f));
-    drawText(img, mono, std::string(event::name) + " " + event::year + " * " + event::dates, 620, 446, Align::Right,
-             amber);
-    drawText(img, mono, std::string(event::place) + ", " + event::town, 620, 462, Align::Right,
+    drawText(img, mono, std::string(event::name) + " " + event::year, 620, 446, Align::Right, amber);
+    drawText(img, mono, std::string(event::dates) + ", " + event::town, 620, 462, Align::Right,
              rgb(0xffb060, 0.5f));
     return img;
 }
@@ -131,7 +139,10 @@ Image kaldoback() {
 Image seeya() {
     Image img(1024, 512, rgb(0x000000));
     const float horizon = 330.0f, sunX = 320.0f, sunY = 330.0f, sunR = 100.0f;
-    Ramp sky{{{0.0f, rgb(0x07051a)}, {0.35f, rgb(0x2a1248)}, {0.62f, rgb(0x7a2460)}, {0.85f, rgb(0xd8566a)},
+    Ramp sky{{{0.0f, rgb(0x07051a)},
+              {0.35f, rgb(0x2a1248)},
+              {0.62f, rgb(0x7a2460)},
+              {0.85f, rgb(0xd8566a)},
               {1.0f, rgb(0xffa860)}}};
     Ramp sun{{{0.0f, rgb(0xfff3a0)}, {0.5f, rgb(0xffb050)}, {1.0f, rgb(0xff4f7a)}}};
     for (int y = 0; y < 480; ++y)
@@ -146,7 +157,8 @@ Image seeya() {
                 float halo = std::exp(-d / 120.0f);
                 c = mix(c, rgb(0xffb070), halo * 0.5f);
                 float stripe = (sunY - float(y)) / sunR;  // 0 at the horizon, 1 at the top of the sun
-                bool gap = stripe < 0.55f && std::fmod((sunY - float(y)) * (0.9f + 2.0f * stripe), 14.0f) < 4.5f * (1.0f - stripe / 0.55f);
+                bool gap = stripe < 0.55f && std::fmod((sunY - float(y)) * (0.9f + 2.0f * stripe), 14.0f) <
+                                                 4.5f * (1.0f - stripe / 0.55f);
                 float disc = 1.0f - smoothstep(sunR - 1.0f, sunR + 1.0f, d);
                 if (!gap && disc > 0) c = mix(c, sun(clamp01(1.0f - stripe)), disc);
                 // Stars, thinning towards the horizon.
@@ -158,10 +170,17 @@ Image seeya() {
             } else {
                 float depth = (float(y) - horizon) / (480.0f - horizon);
                 c = mix(rgb(0x3a1840), rgb(0x0a0614), depth);
-                float wave = tileNoise2(u, (float(y) - horizon) / 150.0f, 40, 48, 31);
-                float band = std::fabs(float(x) - sunX) / (sunR * (1.0f + depth * 0.8f));
-                float glitter = smoothstep(0.55f, 0.8f, wave) * (1.0f - smoothstep(0.4f, 1.1f, band));
-                c = mix(c, rgb(0xffb060), glitter * (1.0f - depth * 0.6f));
+                // The sun's reflection: broken horizontal glints, wider and sparser towards the viewer.
+                float dy = float(y) - horizon;
+                uint32_t row = hash32(uint32_t(y) * 2654435761u + 17u);
+                float r1 = float(row & 0xFFFF) / 65535.0f, r2 = float(row >> 16) / 65535.0f;
+                float bands = std::sin(std::pow(dy, 0.72f) * 2.4f);
+                float halfWidth = sunR * (0.3f + 0.7f * r1) * (0.8f + depth * 0.6f);
+                float off = std::fabs(float(x) - sunX - (r2 - 0.5f) * 24.0f);
+                float glitter = smoothstep(0.1f, 0.5f, bands) *
+                                (1.0f - smoothstep(halfWidth - 8.0f, halfWidth + 8.0f, off));
+                c = mix(c, rgb(0xffb060), glitter * (0.9f - depth * 0.7f));
+                float wave = tileNoise2(u, dy / 150.0f, 40, 48, 31);
                 float ripple = 0.5f + 0.5f * std::sin(float(y) * 1.3f + wave * 6.0f);
                 c = mix(c, rgb(0x6a2a70), ripple * 0.15f * (1.0f - depth));
             }
@@ -171,13 +190,15 @@ Image seeya() {
             img.at(x, y) = c;
         }
     Glow pink{rgb(0xff5a9a), 10, 1.2f};
-    drawText(img, {Face::Sans, 26, 8.0f}, "see you at", 320, 112, Align::Centre, rgb(0xffe0ec), {rgb(0xff5a9a), 5, 0.8f});
+    drawText(img, {Face::Sans, 26, 8.0f}, "see you at", 320, 112, Align::Centre, rgb(0xffe0ec),
+             {rgb(0xff5a9a), 5, 0.8f});
     drawText(img, fit({Face::SansBold, 86, 10.0f}, event::name, 560), event::name, 320, 196, Align::Centre,
              rgb(0xffffff), pink);
     std::string line = std::string(event::dates) + "  \u00b7  " + event::town;
     drawText(img, fit({Face::Sans, 24, 2.0f}, line, 560), line, 320, 240, Align::Centre, rgb(0xfff0d0),
              {rgb(0x7a2460), 4, 1.0f});
-    drawText(img, {Face::Sans, 13, 3.0f}, "an invitation by TOVIRA", 320, 444, Align::Centre, rgb(0xd8a0c0, 0.8f));
+    drawText(img, {Face::Sans, 13, 3.0f}, "an invitation by TOVIRA", 320, 444, Align::Centre,
+             rgb(0xd8a0c0, 0.8f));
     return img;
 }
 
@@ -215,7 +236,8 @@ Image plupoback() {
             for (const Bokeh& b : bokeh) {
                 float bd = std::sqrt((sx - b.x) * (sx - b.x) + (sy - b.y) * (sy - b.y));
                 if (bd < b.r + 1.5f) {
-                    float cov = (1.0f - smoothstep(b.r - 1.5f, b.r + 1.0f, bd)) * (0.6f + 0.4f * smoothstep(0, b.r, bd));
+                    float cov = (1.0f - smoothstep(b.r - 1.5f, b.r + 1.0f, bd)) *
+                                (0.6f + 0.4f * smoothstep(0, b.r, bd));
                     c = mix(c, b.c, cov * b.c.a * 2.0f);
                 }
             }
@@ -240,19 +262,21 @@ Image infoPanel(const char* title, const char* const lines[3], const Rgba& accen
     for (int y = 0; y < 128; ++y)
         for (int x = 0; x < 256; ++x) {
             float fx = float(x) + 0.5f, fy = float(y) + 0.5f;
-            float cov = roundedRect(fx, fy, 3, 3, 253, 125, 10);
+            // The scene puts the panel at x 390, so its last 6 columns fall off the 640-pixel screen:
+            // the plate ends 12 columns short of the picture's right edge.
+            float cov = roundedRect(fx, fy, 3, 3, 244, 125, 10);
             Rgba c = mix(rgb(0x1c0c30), plate, fy / 128.0f);
             c.a = 0.72f;
             img.blend(x, y, c, cov);
-            float edge = cov * (1.0f - roundedRect(fx, fy, 4.2f, 4.2f, 251.8f, 123.8f, 9));
+            float edge = cov * (1.0f - roundedRect(fx, fy, 4.2f, 4.2f, 242.8f, 123.8f, 9));
             img.blend(x, y, {accent.r, accent.g, accent.b, 0.8f}, edge);
         }
     for (int x = 16; x < 120; ++x)
         for (int y = 38; y < 40; ++y) img.blend(x, y, accent, 1.0f - float(x - 16) / 104.0f);
-    drawText(img, fit({Face::SansBold, 17, 3.0f}, title, 224), title, 16, 31, Align::Left, accent,
+    drawText(img, fit({Face::SansBold, 17, 3.0f}, title, 214), title, 16, 31, Align::Left, accent,
              {accent, 3, 0.45f});
     for (int i = 0; i < 3; ++i) {
-        TextStyle s = fit({i == 0 ? Face::SansBold : Face::Sans, 15, 0.3f}, lines[i], 226);
+        TextStyle s = fit({i == 0 ? Face::SansBold : Face::Sans, 15, 0.3f}, lines[i], 216);
         drawText(img, s, lines[i], 16, 64 + i * 22, Align::Left, rgb(0xffffff, i == 0 ? 1.0f : 0.92f));
     }
     return img;
@@ -266,11 +290,11 @@ Image creditz() {
     Image img(1024, 128, {glow.r, glow.g, glow.b, 0.0f});
     for (int i = 0; i < 3; ++i) {
         float cx = 171.0f + 341.0f * float(i);
-        drawText(img, {Face::Sans, 22, 6.0f}, event::credits[i][0], cx, 40, Align::Centre, rgb(0xa8fff0),
+        drawText(img, {Face::Sans, 22, 6.0f}, event::credits[i][0], cx, 36, Align::Centre, rgb(0xa8fff0),
                  {glow, 3, 0.6f});
-        drawText(img, {Face::SansBold, 56, 4.0f}, event::credits[i][1], cx, 100, Align::Centre, rgb(0xffffff),
-                 {glow, 8, 1.1f});
-        if (i < 2) softDisc(img, cx + 170.5f, 74, 4.5f, 1.0f, rgb(0xa8fff0, 0.9f));
+        drawText(img, {Face::SansBold, 56, 4.0f}, event::credits[i][1], cx, 90, Align::Centre, rgb(0xffffff),
+                 {glow, 7, 1.1f});
+        if (i < 2) softDisc(img, cx + 170.5f, 68, 4.5f, 1.0f, rgb(0xa8fff0, 0.9f));
     }
     return img;
 }
@@ -320,7 +344,8 @@ Image flareblue() {
             float window = 1.0f - smoothstep(0.7f, 0.98f, r);
             float core = std::exp(-r * r / 0.012f);
             float halo = std::exp(-r * r / 0.12f);
-            float cross = (std::exp(-std::fabs(dy) * 40.0f) + std::exp(-std::fabs(dx) * 40.0f)) * std::exp(-r * 3.0f);
+            float cross =
+                (std::exp(-std::fabs(dy) * 40.0f) + std::exp(-std::fabs(dx) * 40.0f)) * std::exp(-r * 3.0f);
             float b = window * (halo * 0.75f + cross * 0.35f);
             float w = window * core;
             img.at(x, y) = {b * 0.25f + w, b * 0.55f + w, b * 1.0f + w * 0.9f, 1.0f};
@@ -332,7 +357,10 @@ Image flareblue() {
 // Tileable surfaces and environment maps.
 
 Image kaldobrown() {
-    Ramp metal{{{0.0f, rgb(0x1e1008)}, {0.35f, rgb(0x5a3418)}, {0.6f, rgb(0x9a5c2a)}, {0.82f, rgb(0xd69a5a)},
+    Ramp metal{{{0.0f, rgb(0x1e1008)},
+                {0.35f, rgb(0x5a3418)},
+                {0.6f, rgb(0x9a5c2a)},
+                {0.82f, rgb(0xd69a5a)},
                 {1.0f, rgb(0xfff0c8)}}};
     return tileable(512, [&](float u, float v) {
         float tarnish = tileFbm(u, v, 4, 6, 0.55f, 101);
@@ -348,8 +376,12 @@ Image kaldobrown() {
 }
 
 Image bioplasma() {
-    Ramp plasma{{{0.0f, rgb(0x02100f)}, {0.3f, rgb(0x06443c)}, {0.5f, rgb(0x1a9a72)}, {0.66f, rgb(0x5b2a86)},
-                 {0.82f, rgb(0xb04ab0)}, {1.0f, rgb(0xe8ffb0)}}};
+    Ramp plasma{{{0.0f, rgb(0x02100f)},
+                 {0.3f, rgb(0x06443c)},
+                 {0.5f, rgb(0x1a9a72)},
+                 {0.66f, rgb(0x5b2a86)},
+                 {0.82f, rgb(0xb04ab0)},
+                 {1.0f, rgb(0xe8ffb0)}}};
     return tileable(512, [&](float u, float v) {
         float qx = tileFbm(u, v, 3, 5, 0.5f, 201), qy = tileFbm(u, v, 3, 5, 0.5f, 202);
         float rx = tileFbm(u + 0.6f * qx, v + 0.6f * qy, 3, 5, 0.5f, 203);
@@ -362,7 +394,10 @@ Image bioplasma() {
 }
 
 Image bioplasmaenv() {
-    Ramp env{{{0.0f, rgb(0x12031c)}, {0.4f, rgb(0x5a1060)}, {0.65f, rgb(0xe0407a)}, {0.85f, rgb(0xffa860)},
+    Ramp env{{{0.0f, rgb(0x12031c)},
+              {0.4f, rgb(0x5a1060)},
+              {0.65f, rgb(0xe0407a)},
+              {0.85f, rgb(0xffa860)},
               {1.0f, rgb(0xfffff0)}}};
     return tileable(256, [&](float u, float v) {
         float w = tileFbm(u, v, 2, 4, 0.5f, 301);
@@ -393,8 +428,12 @@ Image corrosea() {
 }
 
 Image corrosky() {
-    Ramp sky{{{0.0f, rgb(0x140a26)}, {0.35f, rgb(0x3a1e52)}, {0.55f, rgb(0x7a3a6a)}, {0.72f, rgb(0xd0705a)},
-              {0.88f, rgb(0xffc08a)}, {1.0f, rgb(0xfff2d8)}}};
+    Ramp sky{{{0.0f, rgb(0x140a26)},
+              {0.35f, rgb(0x3a1e52)},
+              {0.55f, rgb(0x7a3a6a)},
+              {0.72f, rgb(0xd0705a)},
+              {0.88f, rgb(0xffc08a)},
+              {1.0f, rgb(0xfff2d8)}}};
     return tileable(512, [&](float u, float v) {
         float w = tileFbm(u, v, 2, 4, 0.5f, 501);
         float clouds = tileFbm(u + 0.4f * w, v + 0.2f * w, 3, 7, 0.55f, 502);
@@ -404,29 +443,44 @@ Image corrosky() {
 }
 
 Image flipcube() {
-    // Chrome: a sharp horizon between a bright sky and a dark ground, repeated so it tiles, with a row
-    // of bright windows above the horizon and a soft sun.
+    // Chrome: a bright sky over a skyline on the horizon and a dark ground with a grid, twice per tile
+    // so it repeats cleanly under the scaled normal lookup.
     return tileable(256, [&](float u, float v) {
-        float phase = std::fmod(v * 2.0f, 1.0f);  // two horizons per tile
+        float phase = std::fmod(v * 2.0f, 1.0f);
         Rgba c;
         if (phase < 0.5f) {
-            float t = phase / 0.5f;
-            c = mix(rgb(0x1a2a44), rgb(0xe8f4ff), std::pow(t, 2.2f));  // sky brightening to the horizon
-            float windows = (std::sin(twoPi * 16.0f * u) > 0.55f && t > 0.72f && t < 0.92f) ? 1.0f : 0.0f;
-            c = mix(c, rgb(0xffffff), windows * 0.8f);
+            float t = phase / 0.5f;  // 0 at the top of the sky, 1 at the horizon
+            c = mix(rgb(0x16305a), rgb(0xf0f8ff), std::pow(t, 2.4f));
+            float clouds = tileFbm(u, v, 4, 5, 0.5f, 611);
+            c = mix(c, rgb(0xffffff), smoothstep(0.55f, 0.75f, clouds) * 0.35f * (1.0f - t));
+            int column = int(std::floor(u * 32.0f));
+            uint32_t h = hash32(uint32_t(column) * 977u + 613u);
+            float height = 0.06f + 0.2f * float(h & 255u) / 255.0f;
+            if (t > 1.0f - height) {
+                c = rgb(0x1c2230);
+                int wx = int(std::floor(u * 32.0f * 4.0f)), wy = int(std::floor(t * 90.0f));
+                if (hash32(uint32_t(wx) * 131u + uint32_t(wy) * 7919u) % 3u == 0u && (wx % 4) != 0)
+                    c = rgb(0xffe8b0);
+            }
         } else {
-            float t = (phase - 0.5f) / 0.5f;
-            c = mix(rgb(0x2c2622), rgb(0x060606), std::pow(t, 0.5f));
-            c = mix(c, rgb(0x50483e), tileNoise2(u, v, 32, 8, 601) * 0.3f * (1.0f - t));
+            float t = (phase - 0.5f) / 0.5f;  // 0 at the horizon
+            c = mix(rgb(0x3a3430), rgb(0x050505), std::pow(t, 0.45f));
+            float depth = 1.0f / (t + 0.06f);
+            float lineZ = std::fabs(std::fmod(depth, 1.0f) - 0.5f);
+            float lineX = std::fabs(std::fmod(u * 32.0f, 1.0f) - 0.5f);
+            float grid =
+                std::max(smoothstep(0.44f, 0.5f, lineZ), smoothstep(0.45f, 0.5f, lineX)) * (1.0f - t * 0.6f);
+            c = mix(c, rgb(0x8ab0d0), grid * 0.45f);
         }
-        float sun = std::exp(-((u - 0.3f) * (u - 0.3f) + (phase - 0.42f) * (phase - 0.42f)) / 0.002f);
+        float sun = std::exp(-((u - 0.3f) * (u - 0.3f) + (phase - 0.38f) * (phase - 0.38f)) / 0.0015f);
         return mix(c, rgb(0xffffff), clamp01(sun));
     });
 }
 
 Image bluetooth() {
     // Blue enamel in wire-bounded cells.
-    Ramp enamel{{{0.0f, rgb(0x081a5a)}, {0.5f, rgb(0x1f56c8)}, {0.85f, rgb(0x5a9cff)}, {1.0f, rgb(0xc0e0ff)}}};
+    Ramp enamel{
+        {{0.0f, rgb(0x081a5a)}, {0.5f, rgb(0x1f56c8)}, {0.85f, rgb(0x5a9cff)}, {1.0f, rgb(0xc0e0ff)}}};
     return tileable(256, [&](float u, float v) {
         float f1, f2;
         float w = tileFbm(u, v, 4, 3, 0.5f, 701);
@@ -451,11 +505,15 @@ Image bluetoothenv() {
 }
 
 Image plupoTexture() {
-    // Along u (eight repeats round the ring) a petal; along v round the petal's tube.
-    Ramp petal{{{0.0f, rgb(0x4a0830)}, {0.3f, rgb(0xc0206a)}, {0.6f, rgb(0xff7a7a)}, {0.85f, rgb(0xffc060)},
+    // Along u one petal (the ring repeats it eight times, centred on u = 0); along v round the petal's
+    // tube, the outer rim at v = 0.
+    Ramp petal{{{0.0f, rgb(0x4a0830)},
+                {0.3f, rgb(0xc0206a)},
+                {0.6f, rgb(0xff7a7a)},
+                {0.85f, rgb(0xffc060)},
                 {1.0f, rgb(0xfff4d0)}}};
     return tileable(512, [&](float u, float v) {
-        float across = 0.5f - 0.5f * std::cos(twoPi * u);  // 0 between petals, 1 in the middle
+        float across = 0.5f + 0.5f * std::cos(twoPi * u);  // 1 in a petal's middle (u = 0), 0 between petals
         float warp = tileFbm(u, v, 4, 4, 0.5f, 901);
         float veins = std::pow(std::fabs(std::sin(pi * (v * 12.0f + warp * 1.5f))), 0.35f);
         float rim = 0.5f + 0.5f * std::cos(twoPi * v);
@@ -468,7 +526,8 @@ Image plupoTexture() {
 bool save(const Image& img, const std::string& dir, const char* name) {
     std::string path = dir + "/" + name;
     size_t len = path.size();
-    bool ok = (len > 4 && path.compare(len - 4, 4, ".png") == 0) ? writePng(img, path) : writeJpeg(img, path, 92);
+    bool ok =
+        (len > 4 && path.compare(len - 4, 4, ".png") == 0) ? writePng(img, path) : writeJpeg(img, path, 92);
     if (!ok) std::fprintf(stderr, "kaldra-assets: cannot write %s\n", path.c_str());
     return ok;
 }
@@ -500,7 +559,7 @@ bool writePictures(const std::string& dir) {
     const char* what[3] = {"QUARZELL 2027", "a demoparty by the fjord", "three days, one big screen"};
     const char* whenLines[3] = {when.c_str(), "doors open Friday 16:00", "prizegiving Sunday 14:00"};
     const char* where[3] = {event::place, "Varnholm, on the north fjord", "sleeping hall on site"};
-    const char* compos[3] = {"demo \u00b7 64k intro \u00b7 4k intro", "pixel graphics \u00b7 music",
+    const char* compos[3] = {"demo \u00b7 64k \u00b7 4k intro", "pixel graphics \u00b7 music",
                              "wild \u00b7 photo \u00b7 fast code"};
     ok = ok && save(infoPanel("WHAT", what, accent), dir, "info-1.png");
     ok = ok && save(infoPanel("WHEN", whenLines, rgb(0xff6aa8)), dir, "info-2.png");

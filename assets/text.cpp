@@ -12,8 +12,8 @@ namespace gen {
 namespace {
 
 const char* const fontDir = "/usr/share/fonts/truetype/dejavu/";
-const char* const fontFiles[] = {"DejaVuSans.ttf", "DejaVuSans-Bold.ttf", "DejaVuSerif.ttf", "DejaVuSerif-Bold.ttf",
-                                 "DejaVuSansMono.ttf"};
+const char* const fontFiles[] = {"DejaVuSans.ttf", "DejaVuSans-Bold.ttf", "DejaVuSerif.ttf",
+                                 "DejaVuSerif-Bold.ttf", "DejaVuSansMono.ttf"};
 
 FT_Library library = nullptr;
 FT_Face faces[5] = {};
@@ -35,7 +35,8 @@ std::vector<uint32_t> decodeUtf8(const std::string& s) {
             extra = 1;
         }
         ++i;
-        for (int k = 0; k < extra && i < s.size(); ++k, ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
+        for (int k = 0; k < extra && i < s.size(); ++k, ++i)
+            cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
         out.push_back(cp);
     }
     return out;
@@ -79,7 +80,8 @@ bool openFonts() {
     for (int i = 0; i < 5; ++i) {
         std::string path = std::string(fontDir) + fontFiles[i];
         if (FT_New_Face(library, path.c_str(), 0, &faces[i])) {
-            std::fprintf(stderr, "kaldra-assets: cannot open font %s (package fonts-dejavu-core)\n", path.c_str());
+            std::fprintf(stderr, "kaldra-assets: cannot open font %s (package fonts-dejavu-core)\n",
+                         path.c_str());
             return false;
         }
     }
@@ -92,7 +94,9 @@ void closeFonts() {
     if (library) FT_Done_FreeType(library), library = nullptr;
 }
 
-int ascender(const TextStyle& style) { return int(use(style)->size->metrics.ascender >> 6); }
+int ascender(const TextStyle& style) {
+    return int(use(style)->size->metrics.ascender >> 6);
+}
 
 int textWidth(const TextStyle& style, const std::string& text) {
     long w = layout(style, text, false, [](FT_GlyphSlot, long) {});
@@ -118,8 +122,8 @@ Mask textMask(const TextStyle& style, const std::string& text, int pad) {
     return m;
 }
 
-void drawText(Image& img, const TextStyle& style, const std::string& text, float x, int baselineY, Align align,
-              const Rgba& color, const Glow& glow) {
+void drawText(Image& img, const TextStyle& style, const std::string& text, float x, int baselineY,
+              Align align, const Rgba& color, const Glow& glow) {
     int pad = glow.radius * 3 + 2;
     Mask m = textMask(style, text, pad);
     int width = textWidth(style, text);
@@ -127,7 +131,8 @@ void drawText(Image& img, const TextStyle& style, const std::string& text, float
     if (align == Align::Centre) left = x - float(width) * 0.5f;
     if (align == Align::Right) left = x - float(width);
     int ox = int(std::floor(left + 0.5f)) - pad, oy = baselineY - pad - ascender(style);
-    if (glow.radius > 0 && glow.strength > 0.0f) paintMask(img, blurred(m, glow.radius), ox, oy, glow.color, glow.strength);
+    if (glow.radius > 0 && glow.strength > 0.0f)
+        paintMask(img, blurred(m, glow.radius), ox, oy, glow.color, glow.strength);
     paintMask(img, m, ox, oy, color);
 }
 

@@ -35,7 +35,7 @@ struct Glow {
 
 // Draws text with its baseline at y; x is the left edge, centre or right edge per `align`.
 // The glow (if any) is painted first, then the letters in `color`.
-void drawText(Image& img, const TextStyle& style, const std::string& text, float x, int baselineY, Align align,
-              const Rgba& color, const Glow& glow = {});
+void drawText(Image& img, const TextStyle& style, const std::string& text, float x, int baselineY,
+              Align align, const Rgba& color, const Glow& glow = {});
 
 }  // namespace gen

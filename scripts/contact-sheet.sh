@@ -37,7 +37,7 @@ for p in "${pics[@]}"; do
     -compose over -composite -set label "$p" "$tile"
   i=$((i + 1))
 done
-montage -font DejaVu-Sans -pointsize 12 -background '#0c0c0c' -fill '#d0d0d0' -geometry '+6+6' -tile 4x \
+montage -font DejaVu-Sans -pointsize 14 -background '#0c0c0c' -fill '#d0d0d0' -geometry '512x512>+8+8' -tile 4x \
   "$tmp"/[0-9][0-9]-*.png "$out/contact-sheet.png"
 
 # The music: spectrogram (sox) and waveform (ffmpeg) over the whole length.
