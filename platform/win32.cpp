@@ -171,6 +171,16 @@ void pumpSdlEvents() {
     }
 }
 
+// Made with the window: an accelerated renderer may replace the X window behind the SDL window, and
+// events already queued for the old one would be lost.
+bool createRenderer(HWND__& w) {
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+    w.renderer = SDL_CreateRenderer(w.sdlWindow, -1, SDL_RENDERER_PRESENTVSYNC);
+    if (!w.renderer) w.renderer = SDL_CreateRenderer(w.sdlWindow, -1, SDL_RENDERER_SOFTWARE);
+    w.vsync = true;
+    return w.renderer != nullptr;
+}
+
 void destroyWindowRecord(HWND__& w) {
     if (w.frame) SDL_DestroyTexture(w.frame);
     if (w.renderer) SDL_DestroyRenderer(w.renderer);
@@ -238,6 +248,10 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
                                              SDL_WINDOWPOS_CENTERED, window->clientWidth, window->clientHeight,
                                              flags);
         if (!window->sdlWindow) return nullptr;
+        if (!createRenderer(*window)) {
+            SDL_DestroyWindow(window->sdlWindow);
+            return nullptr;
+        }
     }
     if (style & WS_VISIBLE) window->visible = true;
     s.windows.push_back(std::move(window));
@@ -424,14 +438,9 @@ void ExitProcess(UINT exitCode) {
 bool presentToWindow(HWND window, const uint32_t* pixels, int width, int height, int pitchBytes, bool vsync) {
     HWND w = findWindow(window);
     if (!w || !w->sdlWindow || !pixels || width <= 0 || height <= 0) return false;
-    if (!w->renderer || w->vsync != vsync) {
-        if (w->frame) SDL_DestroyTexture(w->frame);
-        if (w->renderer) SDL_DestroyRenderer(w->renderer);
-        w->frame = nullptr;
-        SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
-        w->renderer = SDL_CreateRenderer(w->sdlWindow, -1, vsync ? SDL_RENDERER_PRESENTVSYNC : 0);
-        if (!w->renderer) w->renderer = SDL_CreateRenderer(w->sdlWindow, -1, SDL_RENDERER_SOFTWARE);
-        if (!w->renderer) return false;
+    if (!w->renderer && !createRenderer(*w)) return false;
+    if (w->vsync != vsync) {
+        SDL_RenderSetVSync(w->renderer, vsync ? 1 : 0);
         w->vsync = vsync;
     }
     if (!w->frame || w->frameWidth != width || w->frameHeight != height) {
