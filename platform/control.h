@@ -29,6 +29,9 @@ void setExitHandler(std::function<void(UINT code)> handler);
 bool cursorHidden();
 bool cursorConfined();
 
+// The window made last, or null: tools and tests post input to it.
+HWND lastCreatedWindow();
+
 // Drops every window, queued message and SDL video state, as a fresh process would have.
 void resetForTests();
 

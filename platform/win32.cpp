@@ -471,6 +471,7 @@ void setMessageBoxHandler(std::function<int(const std::string&, const std::strin
     state().messageBoxHandler = std::move(handler);
 }
 void setExitHandler(std::function<void(UINT)> handler) { state().exitHandler = std::move(handler); }
+HWND lastCreatedWindow() { return state().windows.empty() ? nullptr : state().windows.back().get(); }
 bool cursorHidden() { return state().cursorHidden; }
 bool cursorConfined() { return state().cursorConfined; }
 
