@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "gfx/d3dx/d3dx9.h"
@@ -35,11 +36,17 @@ public:
     std::vector<DWORD> lockFlags;
     int openLocks = 0;
     bool failLocks = false;
+    std::function<void(DWORD)> onDrawSubset;
+    // Handed out by GetVertexBuffer with a reference; the test owns it.
+    IDirect3DVertexBuffer9* deviceBuffer = nullptr;
 
     HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
     ULONG AddRef() override { return 1; }
     ULONG Release() override { return 1; }
-    HRESULT DrawSubset(DWORD) override { return D3D_OK; }
+    HRESULT DrawSubset(DWORD attributeId) override {
+        if (onDrawSubset) onDrawSubset(attributeId);
+        return D3D_OK;
+    }
     DWORD GetNumFaces() override { return 0; }
     DWORD GetNumVertices() override { return vertexCount; }
     DWORD GetFVF() override { return fvf; }
@@ -47,7 +54,12 @@ public:
     DWORD GetOptions() override { return D3DXMESH_MANAGED; }
     HRESULT GetDevice(IDirect3DDevice9**) override { return E_NOTIMPL; }
     HRESULT CloneMeshFVF(DWORD, DWORD, IDirect3DDevice9*, ID3DXMesh**) override { return E_NOTIMPL; }
-    HRESULT GetVertexBuffer(IDirect3DVertexBuffer9**) override { return E_NOTIMPL; }
+    HRESULT GetVertexBuffer(IDirect3DVertexBuffer9** buffer) override {
+        *buffer = deviceBuffer;
+        if (!deviceBuffer) return D3DERR_INVALIDCALL;
+        deviceBuffer->AddRef();
+        return D3D_OK;
+    }
     HRESULT GetIndexBuffer(IDirect3DIndexBuffer9**) override { return E_NOTIMPL; }
     HRESULT LockVertexBuffer(DWORD flags, void** data) override {
         lockFlags.push_back(flags);
