@@ -1,7 +1,207 @@
-#include "gfx/raster/raster.h"
+// Assembles a draw: resolves the pixel setup once, runs the vertex stage, clips transformed triangles
+// against the near and far planes, maps to the viewport, expands points into sprites, and hands each
+// triangle to the rasteriser.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "gfx/raster/internal.h"
 
 namespace raster {
 
-void draw(const State&, const Target&, const Geometry&) {}
+namespace {
+
+uint32_t indexAt(const Geometry& g, uint32_t i) {
+    if (!g.indices) return uint32_t(int64_t(i) + g.baseVertex);
+    if (i >= g.indexCount) return UINT32_MAX;
+    uint32_t raw;
+    if (g.indices32) {
+        std::memcpy(&raw, static_cast<const uint8_t*>(g.indices) + size_t(i) * 4, 4);
+    } else {
+        uint16_t small;
+        std::memcpy(&small, static_cast<const uint8_t*>(g.indices) + size_t(i) * 2, 2);
+        raw = small;
+    }
+    int64_t index = int64_t(raw) + g.baseVertex;
+    return index < 0 ? UINT32_MAX : uint32_t(index);
+}
+
+ClipVertex lerp(const ClipVertex& a, const ClipVertex& b, float t, int attributes) {
+    ClipVertex r;
+    r.x = a.x + (b.x - a.x) * t;
+    r.y = a.y + (b.y - a.y) * t;
+    r.z = a.z + (b.z - a.z) * t;
+    r.w = a.w + (b.w - a.w) * t;
+    for (int k = 0; k < attributes; ++k) r.attributes[k] = a.attributes[k] + (b.attributes[k] - a.attributes[k]) * t;
+    return r;
+}
+
+// Clips a polygon against one plane, keeping points where distance >= 0.
+int clipPlane(const ClipVertex* in, int count, ClipVertex* out, int attributes, float (*distance)(const ClipVertex&)) {
+    int n = 0;
+    for (int i = 0; i < count; ++i) {
+        const ClipVertex& a = in[i];
+        const ClipVertex& b = in[(i + 1) % count];
+        float da = distance(a), db = distance(b);
+        if (da >= 0) out[n++] = a;
+        if ((da >= 0) != (db >= 0)) out[n++] = lerp(a, b, da / (da - db), attributes);
+    }
+    return n;
+}
+
+ScreenVertex toScreen(const ClipVertex& c, const Viewport& vp, int attributes) {
+    ScreenVertex s;
+    const float invW = 1.0f / c.w;
+    s.x = float(vp.x) + (1.0f + c.x * invW) * float(vp.width) * 0.5f;
+    s.y = float(vp.y) + (1.0f - c.y * invW) * float(vp.height) * 0.5f;
+    s.z = vp.minZ + c.z * invW * (vp.maxZ - vp.minZ);
+    s.q = invW;
+    std::memcpy(s.attributes, c.attributes, sizeof(float) * size_t(attributes));
+    return s;
+}
+
+ScreenVertex pretransformed(const ClipVertex& c, int attributes) {
+    ScreenVertex s;
+    s.x = c.x;
+    s.y = c.y;
+    s.z = c.z;
+    s.q = 1.0f / c.w;
+    std::memcpy(s.attributes, c.attributes, sizeof(float) * size_t(attributes));
+    return s;
+}
+
+void drawTriangle(const PixelSetup& setup, const ClipVertex& a, const ClipVertex& b, const ClipVertex& c,
+                  bool screenSpace) {
+    const int attributes = setup.attributes;
+    if (screenSpace) {
+        rasterizeTriangle(setup, pretransformed(a, attributes), pretransformed(b, attributes),
+                          pretransformed(c, attributes), true);
+        return;
+    }
+    auto nearDistance = [](const ClipVertex& v) { return v.z; };
+    auto farDistance = [](const ClipVertex& v) { return v.w - v.z; };
+    bool inside = nearDistance(a) >= 0 && nearDistance(b) >= 0 && nearDistance(c) >= 0 && farDistance(a) >= 0 &&
+                  farDistance(b) >= 0 && farDistance(c) >= 0 && a.w > 0 && b.w > 0 && c.w > 0;
+    const Viewport& vp = setup.state->viewport;
+    if (inside) {
+        rasterizeTriangle(setup, toScreen(a, vp, attributes), toScreen(b, vp, attributes), toScreen(c, vp, attributes),
+                          true);
+        return;
+    }
+    ClipVertex polygon[maxClippedVertices + 2] = {a, b, c};
+    ClipVertex clipped[maxClippedVertices + 2];
+    int n = clipPlane(polygon, 3, clipped, attributes, nearDistance);
+    n = clipPlane(clipped, n, polygon, attributes, farDistance);
+    if (n < 3) return;
+    ScreenVertex screen[maxClippedVertices + 2];
+    for (int i = 0; i < n; ++i) {
+        if (polygon[i].w <= 0) return;
+        screen[i] = toScreen(polygon[i], vp, attributes);
+    }
+    // The clipped polygon keeps the triangle's winding, so its fan is culled as the whole would be.
+    for (int i = 1; i + 1 < n; ++i) rasterizeTriangle(setup, screen[0], screen[i], screen[i + 1], true);
+}
+
+void drawPoint(const PixelSetup& setup, const ClipVertex& p, bool screenSpace) {
+    const State& state = *setup.state;
+    const int attributes = setup.attributes;
+    ScreenVertex centre;
+    float size = state.pointSize;
+    if (screenSpace) {
+        centre = pretransformed(p, attributes);
+    } else {
+        if (p.w <= 0 || p.z < 0 || p.z > p.w) return;
+        centre = toScreen(p, state.viewport, attributes);
+        if (state.pointScaleEnable) {
+            // Distance from the eye: w is the camera-space depth of a perspective projection.
+            float d = p.w;
+            float denominator = state.pointScaleA + state.pointScaleB * d + state.pointScaleC * d * d;
+            size = denominator > 0 ? float(state.viewport.height) * size * std::sqrt(1.0f / denominator) : size;
+        }
+    }
+    float maxSize = std::min(state.pointSizeMax, maxPointSize);
+    size = std::clamp(size, std::min(state.pointSizeMin, maxSize), maxSize);
+    if (!std::isfinite(size)) return;
+    const float half = size * 0.5f;
+    ScreenVertex corners[4];
+    const float offsets[4][2] = {{-half, -half}, {half, -half}, {-half, half}, {half, half}};
+    const float uv[4][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+    for (int i = 0; i < 4; ++i) {
+        corners[i] = centre;
+        corners[i].x += offsets[i][0];
+        corners[i].y += offsets[i][1];
+        if (state.pointSpriteEnable)
+            for (int s = 0; s < setup.activeStages; ++s) {
+                corners[i].attributes[8 + 2 * s] = uv[i][0];
+                corners[i].attributes[9 + 2 * s] = uv[i][1];
+            }
+    }
+    // Points are never culled.
+    rasterizeTriangle(setup, corners[0], corners[1], corners[2], false);
+    rasterizeTriangle(setup, corners[1], corners[3], corners[2], false);
+}
+
+}  // namespace
+
+void draw(const State& state, const Target& target, const Geometry& geometry) {
+    if (!target.color || !geometry.vertices || geometry.stride == 0 || geometry.primitiveCount == 0) return;
+    PixelSetup setup;
+    setup.state = &state;
+    setup.target = &target;
+    setup.activeStages = countActiveStages(state);
+    setup.attributes = 8 + 2 * setup.activeStages;
+    setup.flatShade = state.shadeMode == 1;
+    // Nothing is drawn outside the viewport, nor outside the colour target.
+    setup.clipX0 = std::max(0, state.viewport.x);
+    setup.clipY0 = std::max(0, state.viewport.y);
+    setup.clipX1 = std::min(target.colorWidth, state.viewport.x + state.viewport.width);
+    setup.clipY1 = std::min(target.colorHeight, state.viewport.y + state.viewport.height);
+    if (setup.clipX0 >= setup.clipX1 || setup.clipY0 >= setup.clipY1) return;
+
+    uint32_t vertexCount = 0;
+    switch (geometry.primitive) {
+        case Primitive::PointList: vertexCount = geometry.primitiveCount; break;
+        case Primitive::LineList: vertexCount = geometry.primitiveCount * 2; break;
+        case Primitive::LineStrip: vertexCount = geometry.primitiveCount + 1; break;
+        case Primitive::TriangleList: vertexCount = geometry.primitiveCount * 3; break;
+        case Primitive::TriangleStrip:
+        case Primitive::TriangleFan: vertexCount = geometry.primitiveCount + 2; break;
+    }
+    // The vertex stage runs once per referenced vertex, in the order the primitives use them.
+    thread_local std::vector<uint32_t> indices;
+    thread_local std::vector<ClipVertex> vertices;
+    indices.resize(vertexCount);
+    vertices.resize(vertexCount);
+    for (uint32_t i = 0; i < vertexCount; ++i) indices[i] = indexAt(geometry, i);
+    processVertices(state, geometry, indices.data(), int(vertexCount), setup.activeStages, vertices.data());
+
+    const bool screenSpace = isPretransformed(geometry.fvf);
+    const ClipVertex* v = vertices.data();
+    switch (geometry.primitive) {
+        case Primitive::PointList:
+            for (uint32_t i = 0; i < geometry.primitiveCount; ++i) drawPoint(setup, v[i], screenSpace);
+            break;
+        case Primitive::TriangleList:
+            for (uint32_t i = 0; i < geometry.primitiveCount; ++i)
+                drawTriangle(setup, v[3 * i], v[3 * i + 1], v[3 * i + 2], screenSpace);
+            break;
+        case Primitive::TriangleStrip:
+            for (uint32_t i = 0; i < geometry.primitiveCount; ++i) {
+                if (i % 2 == 0)
+                    drawTriangle(setup, v[i], v[i + 1], v[i + 2], screenSpace);
+                else
+                    drawTriangle(setup, v[i], v[i + 2], v[i + 1], screenSpace);
+            }
+            break;
+        case Primitive::TriangleFan:
+            for (uint32_t i = 0; i < geometry.primitiveCount; ++i)
+                drawTriangle(setup, v[0], v[i + 1], v[i + 2], screenSpace);
+            break;
+        default:
+            // Lines are not used by the show.
+            break;
+    }
+}
 
 }  // namespace raster
