@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -158,6 +159,54 @@ TEST_F(DeviceHelpers, ScreenQuadLeavesStageZeroEmptyAndRenderStatesAlone) {
     picture.draw(&black, 0, 0, 0, 640, 64);  // no texture of its own: stays untextured
     EXPECT_EQ(stageZero(), nullptr);
     EXPECT_EQ(allRenderStates(), statesBefore);
+    texture->Release();
+}
+
+// The back buffer after one frame of `draw`, with colour and depth cleared first.
+std::vector<uint32_t> renderFrame(const std::function<void()>& draw) {
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF000000, 1.0f, 0);
+    device->BeginScene();
+    draw();
+    device->EndScene();
+    std::vector<uint32_t> pixels;
+    UINT width = 0, height = 0;
+    d3d9debug::readBackBuffer(device, pixels, width, height);
+    return pixels;
+}
+
+TEST_F(DeviceHelpers, FullScreenQuadCoversEveryPixelAndBarsWholeRows) {
+    const D3DCOLORVALUE color = {1, 0.5f, 0, 1};
+    ScreenQuad quad;
+    std::vector<uint32_t> pixels = renderFrame([&] { quad.draw(&color, 0, -0.5f, -0.5f, 64, 48); });
+    ASSERT_EQ(pixels.size(), 64u * 48u);
+    for (size_t i = 0; i < pixels.size(); ++i) ASSERT_EQ(pixels[i], 0xFFFF8000u) << "pixel " << i;
+
+    // A bar at whole-pixel positions covers exactly its rows: 8 rows from row 40 down.
+    pixels = renderFrame([&] { quad.draw(&color, 0, 0, 40, 64, 8); });
+    for (int y = 0; y < 48; ++y)
+        EXPECT_EQ(pixels[size_t(y) * 64 + 10], y >= 40 ? 0xFFFF8000u : 0xFF000000u) << "row " << y;
+}
+
+TEST_F(DeviceHelpers, TexturedQuadAfterScreenQuadDrawsUntextured) {
+    IDirect3DTexture9* texture = nullptr;
+    ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), D3D_OK);
+    D3DLOCKED_RECT locked;
+    ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
+    for (int i = 0; i < 16; ++i) static_cast<uint32_t*>(locked.pBits)[i] = 0xFFFF0000;  // red
+    texture->UnlockRect(0);
+
+    const D3DCOLORVALUE white = {1, 1, 1, 1}, green = {0, 1, 0, 1};
+    ScreenQuad bar;
+    TexturedScreenQuad picture;
+    device->SetTexture(0, texture);
+    std::vector<uint32_t> pixels = renderFrame([&] { picture.draw(&white, 0, -0.5f, -0.5f, 64, 48); });
+    EXPECT_EQ(pixels[100], 0xFFFF0000u) << "the texture shows while bound";
+
+    pixels = renderFrame([&] {
+        bar.draw(&white, 0, 0, 0, 64, 8);
+        picture.draw(&green, 0, -0.5f, -0.5f, 64, 48);
+    });
+    EXPECT_EQ(pixels[100], 0xFF00FF00u) << "only the quad's own colour is left";
     texture->Release();
 }
 
