@@ -1,6 +1,7 @@
 // Deterministic value noise and the per-vertex effects that bulge, twist, wave and ripple a mesh.
 // Every effect rewrites a target mesh from an untouched source, so nothing accumulates from frame to
-// frame; deformMesh, waveMeshX and rippleMeshZ may also work in place (source == target).
+// frame. Every effect also works in place (source == target), reading a whole position before
+// writing it. A target with fewer vertices than its source gets only the ones it has room for.
 #pragma once
 
 #include "gfx/d3dx/d3dx9.h"
@@ -24,7 +25,7 @@ void deformMesh(ID3DXMesh* source, ID3DXMesh* target, float frequency, float pha
                 float amplitudeY, float amplitudeZ);
 
 // Turns each vertex about the Y axis by twist * y radians. Where that angle is exactly 0 the normal
-// that follows the position is copied too, when both meshes carry one. Needs a separate target.
+// that follows the position is copied too, when both meshes carry one.
 void twistMesh(ID3DXMesh* source, ID3DXMesh* target, float twist);
 
 // x becomes x + sin(frequency * y + phase) * amplitude.
