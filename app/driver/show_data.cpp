@@ -2,6 +2,7 @@
 #include "app/driver/demo.h"
 #include "engine/demo_engine.h"
 #include "engine/resources.h"
+#include "scenes/box_intro_scene.h"
 
 namespace {
 
@@ -46,4 +47,6 @@ void loadShowData() {
     }
 }
 
-void buildScenes() {}
+void buildScenes() {
+    engine->addScene(new BoxIntroScene());
+}
