@@ -16,3 +16,15 @@ void addKeys(Curve& curve, const KeyRow (&rows)[N]) {
     for (const KeyRow& row : rows) curve.addKey(row.mode, row.timeMs, row.value);
     curve.computeTangents();
 }
+
+struct ColorKeyRow {
+    float timeMs;
+    float r, g, b, a;
+    int mode;
+};
+
+template <size_t N>
+void addKeys(ColorCurve& curve, const ColorKeyRow (&rows)[N]) {
+    for (const ColorKeyRow& row : rows) curve.addKey(row.mode, row.timeMs, row.r, row.g, row.b, row.a);
+    curve.computeTangents();
+}

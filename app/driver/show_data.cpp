@@ -2,6 +2,7 @@
 #include "app/driver/demo.h"
 #include "engine/demo_engine.h"
 #include "engine/resources.h"
+#include "scenes/biogen_scene.h"
 #include "scenes/box_intro_scene.h"
 
 namespace {
@@ -49,4 +50,5 @@ void loadShowData() {
 
 void buildScenes() {
     engine->addScene(new BoxIntroScene());
+    engine->addScene(new BiogenScene());
 }
