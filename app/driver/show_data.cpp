@@ -4,6 +4,7 @@
 #include "engine/resources.h"
 #include "scenes/biogen_scene.h"
 #include "scenes/box_intro_scene.h"
+#include "scenes/plupo_scene.h"
 
 namespace {
 
@@ -51,4 +52,5 @@ void loadShowData() {
 void buildScenes() {
     engine->addScene(new BoxIntroScene());
     engine->addScene(new BiogenScene());
+    engine->addScene(new PlupoScene());
 }
