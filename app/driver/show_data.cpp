@@ -4,6 +4,7 @@
 #include "engine/resources.h"
 #include "scenes/biogen_scene.h"
 #include "scenes/box_intro_scene.h"
+#include "scenes/corrosion_scene.h"
 #include "scenes/plupo_scene.h"
 
 namespace {
@@ -53,4 +54,5 @@ void buildScenes() {
     engine->addScene(new BoxIntroScene());
     engine->addScene(new BiogenScene());
     engine->addScene(new PlupoScene());
+    engine->addScene(new CorrosionScene());
 }
