@@ -5,6 +5,8 @@
 #include "scenes/biogen_scene.h"
 #include "scenes/box_intro_scene.h"
 #include "scenes/corrosion_scene.h"
+#include "scenes/farewell_scene.h"
+#include "scenes/greetings_scene.h"
 #include "scenes/plupo_scene.h"
 
 namespace {
@@ -55,4 +57,6 @@ void buildScenes() {
     engine->addScene(new BiogenScene());
     engine->addScene(new PlupoScene());
     engine->addScene(new CorrosionScene());
+    engine->addScene(new GreetingsScene());
+    engine->addScene(new FarewellScene());
 }
