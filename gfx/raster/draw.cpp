@@ -245,36 +245,54 @@ void draw(const State& state, const Target& target, const Geometry& geometry) {
     }
     // The vertex stage runs once per referenced vertex, in the order the primitives use them.
     thread_local std::vector<uint32_t> indices;
-    thread_local std::vector<ClipVertex> vertices;
+    thread_local std::vector<ClipVertex> processed;
+    thread_local std::vector<const ClipVertex*> vertices;
     indices.resize(vertexCount);
     vertices.resize(vertexCount);
     for (uint32_t i = 0; i < vertexCount; ++i) indices[i] = indexAt(geometry, i);
-    processVertices(state, geometry, indices.data(), int(vertexCount), setup.activeStages, vertices.data());
+    static const ClipVertex unusable = [] {
+        ClipVertex c{};
+        c.w = -1;  // outside every clip volume: no triangle can show it
+        return c;
+    }();
+    if (geometry.indices) {
+        // Each vertex of the buffer goes through the vertex stage once, however often it is used.
+        uint32_t used = 0;
+        for (uint32_t index : indices)
+            if (index != UINT32_MAX && index < geometry.vertexCount) used = std::max(used, index + 1);
+        processed.resize(used);
+        processVertices(state, geometry, nullptr, int(used), setup.activeStages, processed.data());
+        for (uint32_t i = 0; i < vertexCount; ++i) vertices[i] = indices[i] < used ? &processed[indices[i]] : &unusable;
+    } else {
+        processed.resize(vertexCount);
+        processVertices(state, geometry, indices.data(), int(vertexCount), setup.activeStages, processed.data());
+        for (uint32_t i = 0; i < vertexCount; ++i) vertices[i] = &processed[i];
+    }
 
     thread_local std::vector<ScreenTriangle> triangles;
     triangles.clear();
     collected = &triangles;
     const bool screenSpace = isPretransformed(geometry.fvf);
-    const ClipVertex* v = vertices.data();
+    const ClipVertex* const* v = vertices.data();
     switch (geometry.primitive) {
         case Primitive::PointList:
-            for (uint32_t i = 0; i < geometry.primitiveCount; ++i) drawPoint(setup, v[i], screenSpace);
+            for (uint32_t i = 0; i < geometry.primitiveCount; ++i) drawPoint(setup, *v[i], screenSpace);
             break;
         case Primitive::TriangleList:
             for (uint32_t i = 0; i < geometry.primitiveCount; ++i)
-                drawTriangle(setup, v[3 * i], v[3 * i + 1], v[3 * i + 2], screenSpace);
+                drawTriangle(setup, *v[3 * i], *v[3 * i + 1], *v[3 * i + 2], screenSpace);
             break;
         case Primitive::TriangleStrip:
             for (uint32_t i = 0; i < geometry.primitiveCount; ++i) {
                 if (i % 2 == 0)
-                    drawTriangle(setup, v[i], v[i + 1], v[i + 2], screenSpace);
+                    drawTriangle(setup, *v[i], *v[i + 1], *v[i + 2], screenSpace);
                 else
-                    drawTriangle(setup, v[i], v[i + 2], v[i + 1], screenSpace);
+                    drawTriangle(setup, *v[i], *v[i + 2], *v[i + 1], screenSpace);
             }
             break;
         case Primitive::TriangleFan:
             for (uint32_t i = 0; i < geometry.primitiveCount; ++i)
-                drawTriangle(setup, v[0], v[i + 1], v[i + 2], screenSpace);
+                drawTriangle(setup, *v[0], *v[i + 1], *v[i + 2], screenSpace);
             break;
         default:
             // Lines are not used by the show.
