@@ -308,11 +308,13 @@ void draw(const State& state, const Target& target, const Geometry& geometry) {
         work += std::clamp(maxX - minX, 0.0, 4096.0) * std::clamp(maxY - minY, 0.0, 4096.0) * 0.5;
         if (work > sharedWorkPixels) break;
     }
-    auto rasterize = [&](int worker, int workers) {
+    // The helper must see this thread's list, not its own thread_local one.
+    const std::vector<ScreenTriangle>& list = triangles;
+    auto rasterize = [&list, &setup](int worker, int workers) {
         PixelSetup mine = setup;
         mine.rowCount = workers;
         mine.rowIndex = worker;
-        for (const ScreenTriangle& t : triangles) rasterizeTriangle(mine, t.v[0], t.v[1], t.v[2], t.cull);
+        for (const ScreenTriangle& t : list) rasterizeTriangle(mine, t.v[0], t.v[1], t.v[2], t.cull);
     };
     if (workerCount.load() > 1 && work > sharedWorkPixels) {
         const std::function<void(int)> job = [&](int worker) { rasterize(worker, 2); };
