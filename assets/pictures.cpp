@@ -446,7 +446,9 @@ Image flipcube() {
     // Chrome: a bright sky over a skyline on the horizon and a dark ground with a grid, twice per tile
     // so it repeats cleanly under the scaled normal lookup.
     return tileable(256, [&](float u, float v) {
-        float phase = std::fmod(v * 2.0f, 1.0f);
+        // A face turned to the camera looks up (0, 0), where the tile's corners meet: the horizon and
+        // the sun sit there, so the flat faces flash as they turn through it.
+        float phase = std::fmod(v * 2.0f + 0.44f, 1.0f);
         Rgba c;
         if (phase < 0.5f) {
             float t = phase / 0.5f;  // 0 at the top of the sky, 1 at the horizon
@@ -472,7 +474,8 @@ Image flipcube() {
                 std::max(smoothstep(0.44f, 0.5f, lineZ), smoothstep(0.45f, 0.5f, lineX)) * (1.0f - t * 0.6f);
             c = mix(c, rgb(0x8ab0d0), grid * 0.45f);
         }
-        float sun = std::exp(-((u - 0.3f) * (u - 0.3f) + (phase - 0.38f) * (phase - 0.38f)) / 0.0015f);
+        float du = u - std::floor(u + 0.5f);  // distance to the nearest tile edge, wrapping
+        float sun = std::exp(-(du * du + (phase - 0.4f) * (phase - 0.4f)) / 0.004f);
         return mix(c, rgb(0xffffff), clamp01(sun));
     });
 }
