@@ -365,7 +365,8 @@ Image kaldobrown() {
     return tileable(512, [&](float u, float v) {
         float tarnish = tileFbm(u, v, 4, 6, 0.55f, 101);
         float brush = tileNoise2(u, v, 4, 256, 102) * 0.6f + tileNoise2(u, v, 8, 512, 103) * 0.4f;
-        float bands = std::pow(0.5f + 0.5f * std::sin(twoPi * (2.0f * v + 0.15f * tarnish)), 8.0f);
+        // Bright bands through v = 0 and 0.5: faces turned to the camera reflect near (0, 0).
+        float bands = std::pow(0.5f + 0.5f * std::cos(twoPi * (2.0f * v + 0.15f * (tarnish - 0.5f))), 8.0f);
         float spots = std::pow(tileFbm(u, v, 2, 3, 0.5f, 104), 3.0f) * 1.6f;
         float level = 0.22f + 0.38f * tarnish + 0.16f * (brush - 0.5f) + 0.45f * bands + 0.25f * spots;
         float f1, f2;
