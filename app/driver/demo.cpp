@@ -1,5 +1,7 @@
 #include "app/driver/demo.h"
 
+#include "anim/noise.h"
+
 #include "engine/demo_engine.h"
 #include "engine/offscreen_target.h"
 #include "engine/resources.h"
@@ -23,6 +25,8 @@ int WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     // The engine must exist before any window, because windowProc forwards to it.
     engine = new DemoEngine();
+
+    fillNoiseTable();
 
     runDemo();
 
