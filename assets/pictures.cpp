@@ -365,10 +365,12 @@ Image kaldobrown() {
     return tileable(512, [&](float u, float v) {
         float tarnish = tileFbm(u, v, 4, 6, 0.55f, 101);
         float brush = tileNoise2(u, v, 4, 256, 102) * 0.6f + tileNoise2(u, v, 8, 512, 103) * 0.4f;
-        // Bright bands through v = 0 and 0.5: faces turned to the camera reflect near (0, 0).
-        float bands = std::pow(0.5f + 0.5f * std::cos(twoPi * (2.0f * v + 0.15f * (tarnish - 0.5f))), 8.0f);
+        // Faces turned to the camera reflect near (0, 0), which stays dark brown (the box is lit by a white
+        // ambient, so it shows the texture as it is); the bright bands at v = 1/8 and 5/8 sweep over the
+        // faces as the box turns.
+        float bands = std::pow(0.5f + 0.5f * std::sin(twoPi * (2.0f * v + 0.15f * (tarnish - 0.5f))), 8.0f);
         float spots = std::pow(tileFbm(u, v, 2, 3, 0.5f, 104), 3.0f) * 1.6f;
-        float level = 0.22f + 0.38f * tarnish + 0.16f * (brush - 0.5f) + 0.45f * bands + 0.25f * spots;
+        float level = 0.12f + 0.36f * tarnish + 0.16f * (brush - 0.5f) + 0.5f * bands + 0.2f * spots;
         float f1, f2;
         tileCells(u, v, 16, 105, f1, f2);
         float seam = 1.0f - smoothstep(0.0f, 0.05f, f2 - f1);  // faint hammered facets
