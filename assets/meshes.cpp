@@ -279,12 +279,13 @@ MeshData plupo() {
     return m;
 }
 
-// The bluetooth object: a trefoil knot tube about 28 across and 9 deep, open in the middle where the
-// flipcube turns; ridged along its length so the environment map glints.
+// The bluetooth object: a trefoil knot tube about 22 across and 5 deep around the flipcube (its inner
+// edge at 6.75 clears the cube's rounded corners at 6.8 but for a touch); ridged along its length so the
+// environment map glints. Kept this small because it tumbles within 7 units of the camera.
 MeshData bluetooth() {
     MeshData m;
     const int along = 420, around = 14;
-    const float R = 10.0f, a = 3.0f, tubeR = 1.2f;
+    const float R = 9.0f, a = 1.5f, tubeR = 0.75f;
     auto curve = [&](float s) {
         float q = s * 2 * pi;
         float rr = R + a * std::cos(2 * q);
@@ -324,7 +325,7 @@ bool writeMeshes(const std::string& dataDir) {
         {"grid.x", "grid", grid()},
         {"biogen.x", "biogen", bio},
         {"plupo.x", "plupo", plupo()},
-        {"flipcube.x", "flipcube", roundedCube(5.0f, 1.8f)},
+        {"flipcube.x", "flipcube", roundedCube(5.0f, 2.5f)},
         {"bluetooth.x", "bluetooth", bluetooth()},
     };
     for (Item& it : items)

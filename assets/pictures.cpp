@@ -392,7 +392,11 @@ Image bioplasma() {
         float n = tileFbm(u + 0.8f * rx, v + 0.8f * ry, 4, 6, 0.55f, 205);
         float veins = ridged(u + 0.3f * rx, v + 0.3f * ry, 6, 4, 206);
         Rgba c = plasma(clamp01((n - 0.3f) * 2.2f));
-        return mix(c, rgb(0xd8ffe0), std::pow(veins, 10.0f) * 0.6f);
+        c = mix(c, rgb(0xd8ffe0), std::pow(veins, 10.0f) * 0.6f);
+        // The grid behind the creature is lit by a white ambient and shows this as it is: kept at about
+        // 60 % so the creature, its glow and the words stand out.
+        c.r *= 0.6f, c.g *= 0.6f, c.b *= 0.6f;
+        return c;
     });
 }
 
