@@ -510,7 +510,7 @@ Image bluetoothenv() {
         float spots = std::pow(n, 5.0f) * 3.0f;
         float streak = std::exp(-std::pow((std::fmod(v + 0.1f * n, 0.5f) - 0.25f) / 0.03f, 2.0f));
         float b = clamp01(spots * 0.6f + streak * 0.8f);
-        return Rgba{0.02f + b * 0.75f, 0.03f + b * 0.9f, 0.06f + b, 1.0f};
+        return Rgba{0.02f + b * 0.35f, 0.04f + b * 0.65f, 0.1f + b * 0.95f, 1.0f};  // highlights keep the blue
     });
 }
 
