@@ -158,6 +158,26 @@ MeshData box(float size, int n) {
     return m;
 }
 
+// Turns every position and normal by yaw (about y), then roll (about z); a rotation keeps the winding.
+void rotate(MeshData& m, float yaw, float roll) {
+    float cy = std::cos(yaw), sy = std::sin(yaw), cr = std::cos(roll), sr = std::sin(roll);
+    auto turn = [&](V3 v) {
+        V3 a{v.x * cy + v.z * sy, v.y, -v.x * sy + v.z * cy};
+        return V3{a.x * cr - a.y * sr, a.x * sr + a.y * cr, a.z};
+    };
+    for (Vertex& v : m.verts) v.p = turn(v.p), v.n = turn(v.n);
+}
+
+// The intro box. The scene's noise wobble moves each coordinate by noise of that coordinate alone, so
+// the faces of an axis-aligned box would stay flat and the box would only stretch. Stood on a corner
+// (turned 45 degrees about y, then 54.74 about z: a space diagonal along y), every face crosses all
+// three axes and bends, and the scene's spin turns it about that diagonal.
+MeshData kaldobox() {
+    MeshData m = box(8.0f, 16);
+    rotate(m, pi / 4.0f, std::atan(std::sqrt(2.0f)));
+    return m;
+}
+
 // The rounded cube: half size h, edge radius r. Every face grid puts five cells on each rounded band,
 // so the bands are as smooth as the flat middle; positions and normals come from the exact rounded box.
 MeshData roundedCube(float h, float r) {
@@ -321,7 +341,7 @@ bool writeMeshes(const std::string& dataDir) {
     MeshData bio = biogen();
     Item items[] = {
         {"planarbox41.x", "planarbox41", plane(4.0f, 1.0f, 16, 4)},
-        {"kaldobox.x", "kaldobox", box(8.0f, 16)},
+        {"kaldobox.x", "kaldobox", kaldobox()},
         {"grid.x", "grid", grid()},
         {"biogen.x", "biogen", bio},
         {"plupo.x", "plupo", plupo()},
