@@ -2,8 +2,13 @@
 // against the near and far planes, maps to the viewport, expands points into sprites, and hands each
 // triangle to the rasteriser.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "gfx/raster/internal.h"
@@ -71,12 +76,17 @@ ScreenVertex pretransformed(const ClipVertex& c, int attributes) {
     return s;
 }
 
+thread_local std::vector<ScreenTriangle>* collected = nullptr;
+
+void emit(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, bool cull) {
+    collected->push_back(ScreenTriangle{{a, b, c}, cull});
+}
+
 void drawTriangle(const PixelSetup& setup, const ClipVertex& a, const ClipVertex& b, const ClipVertex& c,
                   bool screenSpace) {
     const int attributes = setup.attributes;
     if (screenSpace) {
-        rasterizeTriangle(setup, pretransformed(a, attributes), pretransformed(b, attributes),
-                          pretransformed(c, attributes), true);
+        emit(pretransformed(a, attributes), pretransformed(b, attributes), pretransformed(c, attributes), true);
         return;
     }
     auto nearDistance = [](const ClipVertex& v) { return v.z; };
@@ -85,8 +95,7 @@ void drawTriangle(const PixelSetup& setup, const ClipVertex& a, const ClipVertex
                   farDistance(b) >= 0 && farDistance(c) >= 0 && a.w > 0 && b.w > 0 && c.w > 0;
     const Viewport& vp = setup.state->viewport;
     if (inside) {
-        rasterizeTriangle(setup, toScreen(a, vp, attributes), toScreen(b, vp, attributes), toScreen(c, vp, attributes),
-                          true);
+        emit(toScreen(a, vp, attributes), toScreen(b, vp, attributes), toScreen(c, vp, attributes), true);
         return;
     }
     ClipVertex polygon[maxClippedVertices + 2] = {a, b, c};
@@ -100,7 +109,7 @@ void drawTriangle(const PixelSetup& setup, const ClipVertex& a, const ClipVertex
         screen[i] = toScreen(polygon[i], vp, attributes);
     }
     // The clipped polygon keeps the triangle's winding, so its fan is culled as the whole would be.
-    for (int i = 1; i + 1 < n; ++i) rasterizeTriangle(setup, screen[0], screen[i], screen[i + 1], true);
+    for (int i = 1; i + 1 < n; ++i) emit(screen[0], screen[i], screen[i + 1], true);
 }
 
 void drawPoint(const PixelSetup& setup, const ClipVertex& p, bool screenSpace) {
@@ -138,11 +147,77 @@ void drawPoint(const PixelSetup& setup, const ClipVertex& p, bool screenSpace) {
             }
     }
     // Points are never culled.
-    rasterizeTriangle(setup, corners[0], corners[1], corners[2], false);
-    rasterizeTriangle(setup, corners[1], corners[3], corners[2], false);
+    emit(corners[0], corners[1], corners[2], false);
+    emit(corners[1], corners[3], corners[2], false);
 }
 
+// One helper thread shares the rows of every large draw with the calling thread.
+class RowWorker {
+public:
+    static RowWorker& instance() {
+        static RowWorker worker;
+        return worker;
+    }
+
+    // Runs job(1) on the helper while the caller runs job(0); returns when both are done.
+    void runPair(const std::function<void(int)>& job) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            pending = &job;
+            done = false;
+        }
+        wake.notify_one();
+        job(0);
+        std::unique_lock<std::mutex> lock(mutex);
+        finished.wait(lock, [this] { return done; });
+        pending = nullptr;
+    }
+
+    ~RowWorker() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            quit = true;
+        }
+        wake.notify_one();
+        if (thread.joinable()) thread.join();
+    }
+
+private:
+    RowWorker() : thread([this] { loop(); }) {}
+
+    void loop() {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (true) {
+            wake.wait(lock, [this] { return quit || (pending && !done && !running); });
+            if (quit) return;
+            running = true;
+            const std::function<void(int)>* job = pending;
+            lock.unlock();
+            (*job)(1);
+            lock.lock();
+            running = false;
+            done = true;
+            finished.notify_one();
+        }
+    }
+
+    std::mutex mutex;
+    std::condition_variable wake, finished;
+    const std::function<void(int)>* pending = nullptr;
+    bool done = true;
+    bool running = false;
+    bool quit = false;
+    std::thread thread;
+};
+
+std::atomic<int> workerCount{2};
+
+// Rows below this many pixels of work are not worth a hand-over.
+constexpr double sharedWorkPixels = 4096;
+
 }  // namespace
+
+void setWorkerThreads(int count) { workerCount = count < 2 ? 1 : 2; }
 
 void draw(const State& state, const Target& target, const Geometry& geometry) {
     if (!target.color || !geometry.vertices || geometry.stride == 0 || geometry.primitiveCount == 0) return;
@@ -170,37 +245,82 @@ void draw(const State& state, const Target& target, const Geometry& geometry) {
     }
     // The vertex stage runs once per referenced vertex, in the order the primitives use them.
     thread_local std::vector<uint32_t> indices;
-    thread_local std::vector<ClipVertex> vertices;
+    thread_local std::vector<ClipVertex> processed;
+    thread_local std::vector<const ClipVertex*> vertices;
     indices.resize(vertexCount);
     vertices.resize(vertexCount);
     for (uint32_t i = 0; i < vertexCount; ++i) indices[i] = indexAt(geometry, i);
-    processVertices(state, geometry, indices.data(), int(vertexCount), setup.activeStages, vertices.data());
+    static const ClipVertex unusable = [] {
+        ClipVertex c{};
+        c.w = -1;  // outside every clip volume: no triangle can show it
+        return c;
+    }();
+    if (geometry.indices) {
+        // Each vertex of the buffer goes through the vertex stage once, however often it is used.
+        uint32_t used = 0;
+        for (uint32_t index : indices)
+            if (index != UINT32_MAX && index < geometry.vertexCount) used = std::max(used, index + 1);
+        processed.resize(used);
+        processVertices(state, geometry, nullptr, int(used), setup.activeStages, processed.data());
+        for (uint32_t i = 0; i < vertexCount; ++i) vertices[i] = indices[i] < used ? &processed[indices[i]] : &unusable;
+    } else {
+        processed.resize(vertexCount);
+        processVertices(state, geometry, indices.data(), int(vertexCount), setup.activeStages, processed.data());
+        for (uint32_t i = 0; i < vertexCount; ++i) vertices[i] = &processed[i];
+    }
 
+    thread_local std::vector<ScreenTriangle> triangles;
+    triangles.clear();
+    collected = &triangles;
     const bool screenSpace = isPretransformed(geometry.fvf);
-    const ClipVertex* v = vertices.data();
+    const ClipVertex* const* v = vertices.data();
     switch (geometry.primitive) {
         case Primitive::PointList:
-            for (uint32_t i = 0; i < geometry.primitiveCount; ++i) drawPoint(setup, v[i], screenSpace);
+            for (uint32_t i = 0; i < geometry.primitiveCount; ++i) drawPoint(setup, *v[i], screenSpace);
             break;
         case Primitive::TriangleList:
             for (uint32_t i = 0; i < geometry.primitiveCount; ++i)
-                drawTriangle(setup, v[3 * i], v[3 * i + 1], v[3 * i + 2], screenSpace);
+                drawTriangle(setup, *v[3 * i], *v[3 * i + 1], *v[3 * i + 2], screenSpace);
             break;
         case Primitive::TriangleStrip:
             for (uint32_t i = 0; i < geometry.primitiveCount; ++i) {
                 if (i % 2 == 0)
-                    drawTriangle(setup, v[i], v[i + 1], v[i + 2], screenSpace);
+                    drawTriangle(setup, *v[i], *v[i + 1], *v[i + 2], screenSpace);
                 else
-                    drawTriangle(setup, v[i], v[i + 2], v[i + 1], screenSpace);
+                    drawTriangle(setup, *v[i], *v[i + 2], *v[i + 1], screenSpace);
             }
             break;
         case Primitive::TriangleFan:
             for (uint32_t i = 0; i < geometry.primitiveCount; ++i)
-                drawTriangle(setup, v[0], v[i + 1], v[i + 2], screenSpace);
+                drawTriangle(setup, *v[0], *v[i + 1], *v[i + 2], screenSpace);
             break;
         default:
             // Lines are not used by the show.
             break;
+    }
+    collected = nullptr;
+    if (triangles.empty()) return;
+
+    double work = 0;
+    for (const ScreenTriangle& t : triangles) {
+        double minX = std::min({t.v[0].x, t.v[1].x, t.v[2].x}), maxX = std::max({t.v[0].x, t.v[1].x, t.v[2].x});
+        double minY = std::min({t.v[0].y, t.v[1].y, t.v[2].y}), maxY = std::max({t.v[0].y, t.v[1].y, t.v[2].y});
+        work += std::clamp(maxX - minX, 0.0, 4096.0) * std::clamp(maxY - minY, 0.0, 4096.0) * 0.5;
+        if (work > sharedWorkPixels) break;
+    }
+    // The helper must see this thread's list, not its own thread_local one.
+    const std::vector<ScreenTriangle>& list = triangles;
+    auto rasterize = [&list, &setup](int worker, int workers) {
+        PixelSetup mine = setup;
+        mine.rowCount = workers;
+        mine.rowIndex = worker;
+        for (const ScreenTriangle& t : list) rasterizeTriangle(mine, t.v[0], t.v[1], t.v[2], t.cull);
+    };
+    if (workerCount.load() > 1 && work > sharedWorkPixels) {
+        const std::function<void(int)> job = [&](int worker) { rasterize(worker, 2); };
+        RowWorker::instance().runPair(job);
+    } else {
+        rasterize(0, 1);
     }
 }
 

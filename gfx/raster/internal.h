@@ -30,6 +30,8 @@ struct PixelSetup {
     int attributes;          // attributes in use: 8 colour + 2 per active stage
     bool flatShade;
     int clipX0, clipY0, clipX1, clipY1;  // inclusive-exclusive pixel rectangle (viewport and targets)
+    int rowCount = 1;                    // rows are shared out among this many workers
+    int rowIndex = 0;                    // this worker's rows: y % rowCount == rowIndex
 };
 
 // Vertex stage: fills `out` for `count` vertices of the draw, taken through `index`.
@@ -40,6 +42,11 @@ void processVertices(const State& state, const Geometry& geometry, const uint32_
 inline bool isPretransformed(uint32_t fvf) { return (fvf & 0x400E) == 0x004; }
 
 int countActiveStages(const State& state);
+
+struct ScreenTriangle {
+    ScreenVertex v[3];
+    bool cull;
+};
 
 void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& a, const ScreenVertex& b,
                        const ScreenVertex& c, bool cull);

@@ -126,4 +126,8 @@ struct Geometry {
 
 void draw(const State& state, const Target& target, const Geometry& geometry);
 
+// Threads that share the rows of a large draw: 2 (the default) or 1. Either way the pixels are the
+// same. Tools that render frames in parallel of their own ask for 1.
+void setWorkerThreads(int count);
+
 }  // namespace raster

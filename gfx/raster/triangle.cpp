@@ -155,6 +155,14 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
         if (state.cullMode == 2 && area > 0) return;
     }
     const ScreenVertex* flatSource = v[0];
+    // Untextured and fully transparent under an alpha test that rejects zero: nothing can show.
+    if (setup.activeStages == 0 && state.alphaTestEnable && state.alphaFunc == 5 /*GREATER*/ && state.alphaRef == 0) {
+        const float limit = 0.5f / 255.0f;
+        bool transparent = setup.flatShade ? flatSource->attributes[3] < limit
+                                           : (v[0]->attributes[3] < limit && v[1]->attributes[3] < limit &&
+                                              v[2]->attributes[3] < limit);
+        if (transparent) return;
+    }
     if (area < 0) {
         std::swap(v[1], v[2]);
         std::swap(X[1], X[2]);
@@ -218,25 +226,56 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
     const float zero[4] = {0, 0, 0, 0};
     const bool depthTest = state.zEnable != 0 && target.depthStencil;
     const bool stencilTest = state.stencilEnable && target.depthStencil;
+    // A pixel that fails the depth or stencil test without a stencil update to make can be dropped
+    // before it is shaded: its colour would be thrown away.
+    const bool earlyReject = !stencilTest || (state.stencilFail == 1 && state.stencilZFail == 1);
+    float rowAttributes[attributeCount];
+    // The usual stage, texture times the incoming colour in all four channels, runs without the
+    // general argument machinery.
+    bool modulates[maxTextureStages] = {};
+    for (int st = 0; st < stages; ++st) {
+        const Stage& stage = state.stages[st];
+        const uint32_t arg2 = stage.colorArg2;
+        modulates[st] = stage.colorOp == 4 && stage.alphaOp == 4 && stage.colorArg1 == 2 && stage.alphaArg1 == 2 &&
+                        arg2 == stage.alphaArg2 && (arg2 == 1 || (arg2 == 0 && st == 0)) && (stage.resultArg & 0xF) != 5;
+    }
 
     for (int y = y0; y <= y1; ++y) {
         int64_t e0 = rowStart[0], e1 = rowStart[1], e2 = rowStart[2];
         rowStart[0] += stepY[0];
         rowStart[1] += stepY[1];
         rowStart[2] += stepY[2];
+        // Each worker owns every n-th row, so every pixel sees the triangles in draw order.
+        if (setup.rowCount > 1 && (y % setup.rowCount) != setup.rowIndex) continue;
         uint32_t* colorRow = target.color + size_t(y) * size_t(target.colorPitch);
         uint32_t* depthRow = target.depthStencil && y < target.depthHeight
                                  ? target.depthStencil + size_t(y) * size_t(target.depthPitch)
                                  : nullptr;
         const float fy = float(y);
+        for (int a = 0; a < attributeTotal; ++a) rowAttributes[a] = planes[a].at(float(x0), fy);
+        float rowQ = qPlane.at(float(x0), fy);
         for (int x = x0; x <= x1; ++x, e0 += stepX[0], e1 += stepX[1], e2 += stepX[2]) {
+            if (x > x0) {
+                for (int a = 0; a < attributeTotal; ++a) rowAttributes[a] += planes[a].dx;
+                rowQ += qPlane.dx;
+            }
             if ((e0 | e1 | e2) < 0) continue;
             const float fx = float(x);
-            const float q = qPlane.at(fx, fy);
+            uint32_t* earlyWord = depthRow && x < target.depthWidth ? depthRow + x : nullptr;
+            if (earlyReject && earlyWord && (depthTest || stencilTest)) {
+                const uint32_t stored = *earlyWord;
+                if (stencilTest && !compare(state.stencilFunc, state.stencilRef & state.stencilMask & 0xFF,
+                                            stored & 0xFF & state.stencilMask))
+                    continue;
+                if (depthTest) {
+                    uint32_t depth = uint32_t(double(clamp01(zPlane.at(fx, fy))) * 16777215.0 + 0.5);
+                    if (!compare(state.zFunc, depth, stored >> 8)) continue;
+                }
+            }
+            const float q = rowQ;
             const float w = q != 0.0f ? 1.0f / q : 0.0f;
             float attributes[attributeCount];
-            for (int a = 0; a < attributeTotal; ++a)
-                attributes[a] = (flat && a < 8) ? planes[a].c : planes[a].at(fx, fy) * w;
+            for (int a = 0; a < attributeTotal; ++a) attributes[a] = (flat && a < 8) ? planes[a].c : rowAttributes[a] * w;
 
             // Texture stages.
             float current[4] = {attributes[0], attributes[1], attributes[2], attributes[3]};
@@ -263,6 +302,10 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
                         lod = rho > 0.0f ? 0.5f * std::log2(rho) : -16.0f;
                     }
                     sampleTexture(*stage.texture, stage.sampler, u, vv, lod, texel);
+                }
+                if (modulates[s]) {
+                    for (int k = 0; k < 4; ++k) current[k] *= texel[k];
+                    continue;
                 }
                 StageInputs in{diffuse, stage.texture || s > 0 ? specular : specular, s == 0 ? diffuse : current,
                                texel, factor, temp};
@@ -324,7 +367,13 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
             if (state.alphaBlendEnable) {
                 float dst[4];
                 unpack(pixel, dst);
-                if (state.blendOp == 4 || state.blendOp == 5) {
+                if (state.blendOp == 1 && state.srcBlend == 5 && state.destBlend == 6) {
+                    const float a = current[3];
+                    for (int k = 0; k < 4; ++k) out[k] = current[k] * a + dst[k] * (1 - a);
+                } else if (state.blendOp == 1 && state.srcBlend == 5 && state.destBlend == 2) {
+                    const float a = current[3];
+                    for (int k = 0; k < 4; ++k) out[k] = current[k] * a + dst[k];
+                } else if (state.blendOp == 4 || state.blendOp == 5) {
                     for (int k = 0; k < 4; ++k)
                         out[k] = state.blendOp == 4 ? std::min(current[k], dst[k]) : std::max(current[k], dst[k]);
                 } else {

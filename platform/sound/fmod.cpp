@@ -79,8 +79,10 @@ void audioCallback(void*, Uint8* out, int length) {
     int64_t copy = std::clamp<int64_t>(available - cursor, 0, wanted);
     if (copy > 0) std::memcpy(frames, stream->samples.data() + cursor * channels, size_t(copy) * channels * 2);
     std::memset(frames + copy * channels, 0, size_t(wanted - copy) * channels * 2);
-    // Past the end of the music the device plays silence and the clock runs on.
-    stream->delivered.fetch_add(wanted, std::memory_order_release);
+    // Past the end of the music the device plays silence and the clock runs on; before the decoder
+    // has caught up, the silence is a wait and the clock waits with it.
+    const bool ended = stream->decoderDone.load(std::memory_order_acquire) && cursor + copy >= available;
+    stream->delivered.fetch_add(ended ? wanted : copy, std::memory_order_release);
     stream->callbackTicks.store(SDL_GetPerformanceCounter(), std::memory_order_release);
 }
 
@@ -168,6 +170,11 @@ signed char FSOUND_Stream_SetTime(FSOUND_STREAM* stream, int ms) {
 int FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream) {
     Sound& s = sound();
     if (!s.initialised || !stream || channel < 0) return -1;
+    // The first buffers must hold music, not a wait: give the decoder a moment (bounded) to get
+    // ahead of the start point.
+    const int64_t needed = stream->startFrame + 4 * deviceFrames;
+    for (int waited = 0; waited < 1000 && !stream->decoderDone && stream->decoded.load() < needed; ++waited)
+        SDL_Delay(1);
     SDL_LockAudioDevice(s.device);
     stream->delivered = 0;
     stream->callbackTicks = 0;

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "device_fixture.h"
+#include "gfx/raster/raster.h"
 
 namespace {
 
@@ -213,6 +214,32 @@ TEST_F(DrawTest, PointSpritesCoverASquareOfThePointSizeWithTheWholeTexture) {
     EXPECT_EQ(pixel(9, 6), green);
     EXPECT_EQ(pixel(6, 9), blue);
     texture->Release();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DeviceTest, SharingRowsWithASecondThreadGivesTheSamePixels) {
+    release();
+    create(640, 480);
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    std::vector<std::vector<uint32_t>> results;
+    for (int threads : {1, 2}) {
+        raster::setWorkerThreads(threads);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+        fillRect(0, 0, 640, 480, 0x80FF8000, 0.5f);
+        drawScreen(D3DPT_TRIANGLELIST,
+                   {{10, 400, 0.2f, 1, 0xC00080FF}, {320, 20, 0.7f, 1, 0x8040FF40}, {630, 470, 0.4f, 1, 0xFFFFFFFF}}, 1);
+        results.push_back(pixels());
+    }
+    raster::setWorkerThreads(2);
+    EXPECT_TRUE(results[0] == results[1]);
+    EXPECT_EQ(results[1][479 * 640 + 1], 0xBF804000u);  // the last row was drawn
 }
 
 }  // namespace
