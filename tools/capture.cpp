@@ -143,6 +143,10 @@ int main(int argc, char** argv) {
         const DWORD t = DWORD(times[i]);
         if (times.size() > 1) std::fprintf(stderr, "\rcapture: frame %zu/%zu at %u ms   ", i + 1, times.size(), unsigned(t));
         const std::vector<uint32_t>& frame = show.frameAt(t);
+        if (!show.ok()) {
+            std::fprintf(stderr, "\ncapture: %s\n", show.error().c_str());
+            return 1;
+        }
         if (sheet.empty()) {
             std::string path = single ? out : out + "/frame-" + std::to_string(t) + ".png";
             if (!writePng(path, frame.data(), OfflineShow::width, OfflineShow::height, error)) {
