@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ const char* const usage =
     "                  sibling show/ or the current folder\n"
     "  --time MS       one frame, written to --out\n"
     "  --from/--to/--step  frames from MS to MS (inclusive) every step, written as DIR/frame-<ms>.png\n"
+    "                  (DIR is made if missing)\n"
     "  --sheet FILE    the frames as thumbnails in one picture (default 4 columns, scale 0.25)\n";
 
 [[noreturn]] void refuse(const std::string& message) {
@@ -81,7 +83,8 @@ int main(int argc, char** argv) {
             std::string list = value();
             for (size_t start = 0; start <= list.size();) {
                 size_t comma = list.find(',', start);
-                std::string item = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                std::string item =
+                    list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
                 times.push_back(parseNumber(arg, item.c_str(), 0, 0x7FFFFFFF));
                 if (comma == std::string::npos) break;
                 start = comma + 1;
@@ -102,7 +105,8 @@ int main(int argc, char** argv) {
             const char* text = value();
             char* end = nullptr;
             scale = std::strtod(text, &end);
-            if (!text[0] || *end || !(scale > 0.01 && scale <= 1.0)) refuse("--scale needs a number in (0.01, 1]");
+            if (!text[0] || *end || !(scale > 0.01 && scale <= 1.0))
+                refuse("--scale needs a number in (0.01, 1]");
         } else {
             refuse("unknown argument '" + arg + "'");
         }
@@ -123,7 +127,11 @@ int main(int argc, char** argv) {
 
     if (!out.empty()) out = absolute(out);
     if (!sheet.empty()) sheet = absolute(sheet);
-    if (range && sheet.empty() && access(out.c_str(), W_OK) != 0) refuse("output folder " + out + " is not writable");
+    if (range && sheet.empty()) {
+        std::error_code ignored;
+        std::filesystem::create_directories(out, ignored);
+        if (access(out.c_str(), W_OK) != 0) refuse("output folder " + out + " cannot be made or written");
+    }
 
     OfflineShow show(showDir.empty() ? defaultShowDir(argv[0]) : showDir);
     if (!show.ok()) {
@@ -136,12 +144,14 @@ int main(int argc, char** argv) {
     const int rows = int((times.size() + size_t(columns) - 1) / size_t(columns));
     const int sheetColumns = int(std::min<size_t>(size_t(columns), times.size()));
     std::vector<uint32_t> sheetPixels;
-    if (!sheet.empty()) sheetPixels.assign(size_t(sheetColumns) * thumbWidth * size_t(rows) * thumbHeight, 0xFF202020);
+    if (!sheet.empty())
+        sheetPixels.assign(size_t(sheetColumns) * thumbWidth * size_t(rows) * thumbHeight, 0xFF202020);
 
     std::string error;
     for (size_t i = 0; i < times.size(); ++i) {
         const DWORD t = DWORD(times[i]);
-        if (times.size() > 1) std::fprintf(stderr, "\rcapture: frame %zu/%zu at %u ms   ", i + 1, times.size(), unsigned(t));
+        if (times.size() > 1)
+            std::fprintf(stderr, "\rcapture: frame %zu/%zu at %u ms   ", i + 1, times.size(), unsigned(t));
         const std::vector<uint32_t>& frame = show.frameAt(t);
         if (sheet.empty()) {
             std::string path = single ? out : out + "/frame-" + std::to_string(t) + ".png";
@@ -154,8 +164,10 @@ int main(int argc, char** argv) {
             const int cx = int(i % size_t(columns)), cy = int(i / size_t(columns));
             for (int y = 0; y < thumbHeight; ++y)
                 for (int x = 0; x < thumbWidth; ++x) {
-                    int x0 = x * OfflineShow::width / thumbWidth, x1 = std::max(x0 + 1, (x + 1) * OfflineShow::width / thumbWidth);
-                    int y0 = y * OfflineShow::height / thumbHeight, y1 = std::max(y0 + 1, (y + 1) * OfflineShow::height / thumbHeight);
+                    int x0 = x * OfflineShow::width / thumbWidth,
+                        x1 = std::max(x0 + 1, (x + 1) * OfflineShow::width / thumbWidth);
+                    int y0 = y * OfflineShow::height / thumbHeight,
+                        y1 = std::max(y0 + 1, (y + 1) * OfflineShow::height / thumbHeight);
                     uint32_t sum[3] = {0, 0, 0}, n = 0;
                     for (int sy = y0; sy < y1; ++sy)
                         for (int sx = x0; sx < x1; ++sx) {
@@ -165,13 +177,15 @@ int main(int argc, char** argv) {
                             sum[2] += p & 0xFF;
                             ++n;
                         }
-                    sheetPixels[size_t(cy * thumbHeight + y) * size_t(sheetColumns * thumbWidth) + size_t(cx * thumbWidth + x)] =
+                    sheetPixels[size_t(cy * thumbHeight + y) * size_t(sheetColumns * thumbWidth) +
+                                size_t(cx * thumbWidth + x)] =
                         0xFF000000u | ((sum[0] / n) << 16) | ((sum[1] / n) << 8) | (sum[2] / n);
                 }
         }
     }
     if (times.size() > 1) std::fputc('\n', stderr);
-    if (!sheet.empty() && !writePng(sheet, sheetPixels.data(), sheetColumns * thumbWidth, rows * thumbHeight, error)) {
+    if (!sheet.empty() &&
+        !writePng(sheet, sheetPixels.data(), sheetColumns * thumbWidth, rows * thumbHeight, error)) {
         std::fprintf(stderr, "capture: %s\n", error.c_str());
         return 1;
     }
