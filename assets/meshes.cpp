@@ -158,6 +158,26 @@ MeshData box(float size, int n) {
     return m;
 }
 
+// Turns every position and normal by yaw (about y), then roll (about z); a rotation keeps the winding.
+void rotate(MeshData& m, float yaw, float roll) {
+    float cy = std::cos(yaw), sy = std::sin(yaw), cr = std::cos(roll), sr = std::sin(roll);
+    auto turn = [&](V3 v) {
+        V3 a{v.x * cy + v.z * sy, v.y, -v.x * sy + v.z * cy};
+        return V3{a.x * cr - a.y * sr, a.x * sr + a.y * cr, a.z};
+    };
+    for (Vertex& v : m.verts) v.p = turn(v.p), v.n = turn(v.n);
+}
+
+// The intro box. The scene's noise wobble moves each coordinate by noise of that coordinate alone, so
+// the faces of an axis-aligned box would stay flat and the box would only stretch. Stood on a corner
+// (turned 45 degrees about y, then 54.74 about z: a space diagonal along y), every face crosses all
+// three axes and bends, and the scene's spin turns it about that diagonal.
+MeshData kaldobox() {
+    MeshData m = box(8.0f, 16);
+    rotate(m, pi / 4.0f, std::atan(std::sqrt(2.0f)));
+    return m;
+}
+
 // The rounded cube: half size h, edge radius r. Every face grid puts five cells on each rounded band,
 // so the bands are as smooth as the flat middle; positions and normals come from the exact rounded box.
 MeshData roundedCube(float h, float r) {
@@ -279,12 +299,13 @@ MeshData plupo() {
     return m;
 }
 
-// The bluetooth object: a trefoil knot tube about 28 across and 9 deep, open in the middle where the
-// flipcube turns; ridged along its length so the environment map glints.
+// The bluetooth object: a trefoil knot tube about 22 across and 5 deep around the flipcube (its inner
+// edge at 6.75 clears the cube's rounded corners at 6.8 but for a touch); ridged along its length so the
+// environment map glints. Kept this small because it tumbles within 7 units of the camera.
 MeshData bluetooth() {
     MeshData m;
     const int along = 420, around = 14;
-    const float R = 10.0f, a = 3.0f, tubeR = 1.2f;
+    const float R = 9.0f, a = 1.5f, tubeR = 0.75f;
     auto curve = [&](float s) {
         float q = s * 2 * pi;
         float rr = R + a * std::cos(2 * q);
@@ -320,11 +341,11 @@ bool writeMeshes(const std::string& dataDir) {
     MeshData bio = biogen();
     Item items[] = {
         {"planarbox41.x", "planarbox41", plane(4.0f, 1.0f, 16, 4)},
-        {"kaldobox.x", "kaldobox", box(8.0f, 16)},
+        {"kaldobox.x", "kaldobox", kaldobox()},
         {"grid.x", "grid", grid()},
         {"biogen.x", "biogen", bio},
         {"plupo.x", "plupo", plupo()},
-        {"flipcube.x", "flipcube", roundedCube(5.0f, 1.8f)},
+        {"flipcube.x", "flipcube", roundedCube(5.0f, 2.5f)},
         {"bluetooth.x", "bluetooth", bluetooth()},
     };
     for (Item& it : items)

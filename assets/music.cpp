@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <vector>
 
 #include "assets/generator.h"
@@ -128,7 +129,13 @@ float endFade(int i, int n) {
 // The mix: drums and effects dry, bass and synths ducked by the kick, two sends.
 
 struct Mix {
-    Bus drums, bass, synths, fx, reverbSend, delaySend;
+    // Two sums keep the memory down (a stereo bus of the whole piece is 49 MB): the dry one for drums
+    // and effects, the pumped one for bass and synths, which the kick ducks.
+    Bus dry, pumped, reverbSend, delaySend;
+    Bus& drums = dry;
+    Bus& fx = dry;
+    Bus& bass = pumped;
+    Bus& synths = pumped;
     std::vector<float> duck = std::vector<float>(totalSamples, 1.0f);
     uint32_t seed = 1;
     Rng rngFor() { return Rng(seed++); }
@@ -868,16 +875,21 @@ bool writeMusic(const std::string& mp3Path) {
     Bus master;
     applyDelay(m, master);
     applyReverb(m.reverbSend, master);
-    std::vector<short> pcm(size_t(totalSamples) * 2);
+    for (Bus* send : {&m.reverbSend, &m.delaySend}) {  // done with: give their memory back
+        std::vector<float>().swap(send->l);
+        std::vector<float>().swap(send->r);
+    }
     // Master: the sum of the buses, bass and synths pumped by the kick, a soft limiter, the final fade
     // from 136 s to the end, then 16-bit samples rounded half away from zero.
-    std::vector<float> l(totalSamples), r(totalSamples);
+    // The limited mix is written back into the master bus, then scaled to the peak and rounded.
+    std::vector<float>& l = master.l;
+    std::vector<float>& r = master.r;
     float peak = 0;
     for (int i = 0; i < totalSamples; ++i) {
         size_t k = size_t(i);
         float duck = m.duck[k];
-        float sl = m.drums.l[k] + m.fx.l[k] + master.l[k] + (m.bass.l[k] + m.synths.l[k]) * duck;
-        float sr = m.drums.r[k] + m.fx.r[k] + master.r[k] + (m.bass.r[k] + m.synths.r[k]) * duck;
+        float sl = m.dry.l[k] + master.l[k] + m.pumped.l[k] * duck;
+        float sr = m.dry.r[k] + master.r[k] + m.pumped.r[k] * duck;
         float t = float(i) / sampleRate;
         float fade = t < 136.0f ? 1.0f : std::max(0.0f, std::cos((t - 136.0f) / 3.9f * pi * 0.5f));
         // The groove peaks near 2, the big hit at 16 s near 4.5: the limiter only rounds the tallest peaks.
@@ -886,6 +898,7 @@ bool writeMusic(const std::string& mp3Path) {
         peak = std::max(peak, std::max(std::fabs(l[k]), std::fabs(r[k])));
     }
     float scale = peak > 0 ? 0.94f / peak : 1.0f;
+    std::vector<short> pcm(size_t(totalSamples) * 2);
     for (int i = 0; i < totalSamples; ++i) {
         for (int c = 0; c < 2; ++c) {
             float v = (c == 0 ? l : r)[size_t(i)] * scale * 32767.0f;

@@ -365,9 +365,12 @@ Image kaldobrown() {
     return tileable(512, [&](float u, float v) {
         float tarnish = tileFbm(u, v, 4, 6, 0.55f, 101);
         float brush = tileNoise2(u, v, 4, 256, 102) * 0.6f + tileNoise2(u, v, 8, 512, 103) * 0.4f;
-        float bands = std::pow(0.5f + 0.5f * std::sin(twoPi * (2.0f * v + 0.15f * tarnish)), 8.0f);
+        // Faces turned to the camera reflect near (0, 0), which stays dark brown (the box is lit by a white
+        // ambient, so it shows the texture as it is); the bright bands at v = 1/8 and 5/8 sweep over the
+        // faces as the box turns.
+        float bands = std::pow(0.5f + 0.5f * std::sin(twoPi * (2.0f * v + 0.15f * (tarnish - 0.5f))), 8.0f);
         float spots = std::pow(tileFbm(u, v, 2, 3, 0.5f, 104), 3.0f) * 1.6f;
-        float level = 0.22f + 0.38f * tarnish + 0.16f * (brush - 0.5f) + 0.45f * bands + 0.25f * spots;
+        float level = 0.12f + 0.36f * tarnish + 0.16f * (brush - 0.5f) + 0.5f * bands + 0.2f * spots;
         float f1, f2;
         tileCells(u, v, 16, 105, f1, f2);
         float seam = 1.0f - smoothstep(0.0f, 0.05f, f2 - f1);  // faint hammered facets
@@ -389,7 +392,11 @@ Image bioplasma() {
         float n = tileFbm(u + 0.8f * rx, v + 0.8f * ry, 4, 6, 0.55f, 205);
         float veins = ridged(u + 0.3f * rx, v + 0.3f * ry, 6, 4, 206);
         Rgba c = plasma(clamp01((n - 0.3f) * 2.2f));
-        return mix(c, rgb(0xd8ffe0), std::pow(veins, 10.0f) * 0.6f);
+        c = mix(c, rgb(0xd8ffe0), std::pow(veins, 10.0f) * 0.6f);
+        // The grid behind the creature is lit by a white ambient and shows this as it is: kept at about
+        // 60 % so the creature, its glow and the words stand out.
+        c.r *= 0.6f, c.g *= 0.6f, c.b *= 0.6f;
+        return c;
     });
 }
 
@@ -446,7 +453,9 @@ Image flipcube() {
     // Chrome: a bright sky over a skyline on the horizon and a dark ground with a grid, twice per tile
     // so it repeats cleanly under the scaled normal lookup.
     return tileable(256, [&](float u, float v) {
-        float phase = std::fmod(v * 2.0f, 1.0f);
+        // A face turned to the camera looks up (0, 0), where the tile's corners meet: the horizon and
+        // the sun sit there, so the flat faces flash as they turn through it.
+        float phase = std::fmod(v * 2.0f + 0.44f, 1.0f);
         Rgba c;
         if (phase < 0.5f) {
             float t = phase / 0.5f;  // 0 at the top of the sky, 1 at the horizon
@@ -472,7 +481,8 @@ Image flipcube() {
                 std::max(smoothstep(0.44f, 0.5f, lineZ), smoothstep(0.45f, 0.5f, lineX)) * (1.0f - t * 0.6f);
             c = mix(c, rgb(0x8ab0d0), grid * 0.45f);
         }
-        float sun = std::exp(-((u - 0.3f) * (u - 0.3f) + (phase - 0.38f) * (phase - 0.38f)) / 0.0015f);
+        float du = u - std::floor(u + 0.5f);  // distance to the nearest tile edge, wrapping
+        float sun = std::exp(-(du * du + (phase - 0.4f) * (phase - 0.4f)) / 0.004f);
         return mix(c, rgb(0xffffff), clamp01(sun));
     });
 }
@@ -500,7 +510,7 @@ Image bluetoothenv() {
         float spots = std::pow(n, 5.0f) * 3.0f;
         float streak = std::exp(-std::pow((std::fmod(v + 0.1f * n, 0.5f) - 0.25f) / 0.03f, 2.0f));
         float b = clamp01(spots * 0.6f + streak * 0.8f);
-        return Rgba{0.02f + b * 0.75f, 0.03f + b * 0.9f, 0.06f + b, 1.0f};
+        return Rgba{0.02f + b * 0.35f, 0.04f + b * 0.65f, 0.1f + b * 0.95f, 1.0f};  // highlights keep the blue
     });
 }
 

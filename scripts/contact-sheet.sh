@@ -1,7 +1,8 @@
 #!/bin/bash
-# Contact sheet of the 28 generated pictures and a spectrogram + waveform of the music, to look at.
+# Contact sheet of the 28 generated pictures, previews of the 7 meshes, frames of the show (when the
+# build has its capture tool), and a spectrogram + waveform of the music, to look at.
 #   scripts/contact-sheet.sh [show folder]     (default build/show; output in build/contact/)
-# Needs ImageMagick and sox (installed when missing) and ffmpeg (scripts/deps.sh).
+# Needs ImageMagick and sox (installed when missing), g++ and ffmpeg (scripts/deps.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 show=${1:-build/show}
@@ -40,6 +41,34 @@ done
 montage -font DejaVu-Sans -pointsize 14 -background '#0c0c0c' -fill '#d0d0d0' -geometry '512x512>+8+8' -tile 4x \
   "$tmp"/[0-9][0-9]-*.png "$out/contact-sheet.png"
 
+# The meshes, each seen as its scene shows it: own texture coordinates or an environment map.
+g++ -std=c++20 -O2 -Wall -Wextra -o "$tmp/mesh-preview" scripts/mesh-preview.cpp
+d="$show/data"
+preview() {  # mesh yaw pitch distance texture [env]
+  convert "$d/$5" -background "#181818" -flatten "$tmp/tex.ppm"
+  "$tmp/mesh-preview" "$d/$1" "$tmp/$1.ppm" "$2" "$3" "$4" "$tmp/tex.ppm" "${6:-}"
+  convert "$tmp/$1.ppm" -set label "$1 + $5${6:+ ($6)}" "$tmp/mesh-$1.png"
+}
+preview planarbox41.x 0 0 4 text-kaldra.png
+preview kaldobox.x 0.6 0.4 26 kaldobrown.jpg env
+preview grid.x 0 0.9 30 corrosea.jpg
+preview biogen.x 0.4 0.5 16 bioplasmaenv.jpg env
+preview plupo.x 0.2 -0.7 30 plupo.jpg
+preview flipcube.x 0.6 0.5 24 flipcube.jpg env
+preview bluetooth.x 0.3 0.9 42 bluetooth.jpg
+montage -font DejaVu-Sans -pointsize 14 -background '#0c0c0c' -fill '#d0d0d0' -geometry '+8+8' -tile 4x \
+  "$tmp"/mesh-*.png "$out/meshes.png"
+
+# Frames of the show at chosen moments, when the build has the capture tool.
+if [[ -x build/capture ]]; then
+  for t in 1000 9000 16050 21000 26100 38000 52500 60000 77000 86000 94000 99700 104000 122300 131000 134000; do
+    build/capture --show-dir "$show" --time "$t" --out "$tmp/frame-$(printf '%06d' "$t").png" >/dev/null
+    convert "$tmp/frame-$(printf '%06d' "$t").png" -set label "$t ms" "$tmp/frame-$(printf '%06d' "$t").png"
+  done
+  montage -font DejaVu-Sans -pointsize 14 -background '#0c0c0c' -fill '#d0d0d0' -geometry '320x240+6+6' \
+    -tile 4x "$tmp"/frame-*.png "$out/frames.png"
+fi
+
 # The music: spectrogram (sox) and waveform (ffmpeg) over the whole length.
 if [[ -f $show/kaldra.mp3 ]]; then
   ffmpeg -v error -y -i "$show/kaldra.mp3" "$tmp/music.wav"
@@ -48,4 +77,4 @@ if [[ -f $show/kaldra.mp3 ]]; then
   ffmpeg -v error -y -i "$show/kaldra.mp3" -filter_complex \
     "showwavespic=s=2800x300:split_channels=1:colors=0x90d0ff|0xffb070" -frames:v 1 "$out/waveform.png"
 fi
-echo "wrote $out/contact-sheet.png, $out/spectrogram.png, $out/waveform.png"
+echo "wrote $out/contact-sheet.png, meshes.png, frames.png (with build/capture), spectrogram.png, waveform.png"

@@ -281,7 +281,8 @@ struct MeshCase {
 
 const MeshCase meshCases[] = {
     {"planarbox41.x", 4, 2000, {3.99, 0.99, 0}, {4.01, 1.01, 0}, true},
-    {"kaldobox.x", 1000, 20000, {7.9, 7.9, 7.9}, {8.1, 8.1, 8.1}, false},
+    // An 8-unit cube stood on a corner: its space diagonal (8 * sqrt 3) upright.
+    {"kaldobox.x", 1000, 20000, {8, 13.8, 8}, {13.9, 13.9, 13.9}, false},
     {"grid.x", 80 * 80, 10000, {19.9, 19.9, 0}, {20.1, 20.1, 0}, true},
     {"biogen.x", 2000, 6000, {9, 3, 9}, {11, 5, 11}, false},
     {"plupo.x", 500, 20000, {18, 18, 0.5}, {22, 22, 5}, true},
