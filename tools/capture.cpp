@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,7 +29,8 @@ const char* const usage =
     "  --time MS       one frame, written to --out\n"
     "  --from/--to/--step  frames from MS to MS (inclusive) every step, written as DIR/frame-<ms>.png\n"
     "                  (DIR is made if missing)\n"
-    "  --sheet FILE    the frames as thumbnails in one picture (default 4 columns, scale 0.25)\n"
+    "  --sheet FILE    the frames as thumbnails in one picture, each with its time in seconds under it\n"
+    "                  (default 4 columns, scale 0.25)\n"
     "  --video FILE    every frame of the show (or of --from..--to) at --fps (default 60), frame n at\n"
     "                  show time n / fps, encoded with ffmpeg (H.264 where available) with the music\n"
     "  --frames DIR    the same frames as a PNG sequence, DIR/frame-<n>.png, for video editors\n"
@@ -62,6 +64,64 @@ std::string absolute(const std::string& path) {
     char cwd[4096];
     if (!getcwd(cwd, sizeof cwd)) return path;
     return std::string(cwd) + "/" + path;
+}
+
+// A 3 x 5 pixel font for the time under each thumbnail of a sheet: rows top to bottom, 3 bits each.
+constexpr uint16_t glyphRows(const char* r) {
+    uint16_t bits = 0;
+    for (int i = 0; i < 15; ++i) bits = uint16_t(bits << 1 | (r[i] == '#'));
+    return bits;
+}
+uint16_t glyph(char c) {
+    switch (c) {
+        case '0':
+            return glyphRows("####.##.##.####");
+        case '1':
+            return glyphRows(".#.##..#..#.###");
+        case '2':
+            return glyphRows("###..#####..###");
+        case '3':
+            return glyphRows("###..###..#####");
+        case '4':
+            return glyphRows("#.##.####..#..#");
+        case '5':
+            return glyphRows("####..###..####");
+        case '6':
+            return glyphRows("####..####.####");
+        case '7':
+            return glyphRows("###..#..#..#..#");
+        case '8':
+            return glyphRows("####.#####.####");
+        case '9':
+            return glyphRows("####.####..####");
+        case '.':
+            return glyphRows(".............#.");
+        case 's':
+            return glyphRows(".###...#...###.");
+        default:
+            return 0;
+    }
+}
+
+constexpr int labelScale = 2;
+constexpr int labelHeight = 5 * labelScale + 4;
+
+// Writes `text` in light grey at (x, y) of a picture `stride` pixels wide.
+void drawLabel(std::vector<uint32_t>& pixels, int stride, int x, int y, const std::string& text) {
+    for (char c : text) {
+        const uint16_t bits = glyph(c);
+        for (int row = 0; row < 5; ++row)
+            for (int col = 0; col < 3; ++col) {
+                if (!(bits >> (14 - (row * 3 + col)) & 1)) continue;
+                for (int dy = 0; dy < labelScale; ++dy)
+                    for (int dx = 0; dx < labelScale; ++dx) {
+                        const size_t at = size_t(y + row * labelScale + dy) * size_t(stride) +
+                                          size_t(x + col * labelScale + dx);
+                        if (at < pixels.size()) pixels[at] = 0xFFD0D0D0;
+                    }
+            }
+        x += 4 * labelScale;
+    }
 }
 
 }  // namespace
@@ -179,11 +239,12 @@ int main(int argc, char** argv) {
 
     const int thumbWidth = std::max(1, int(OfflineShow::width * scale));
     const int thumbHeight = std::max(1, int(OfflineShow::height * scale));
+    const int cellHeight = thumbHeight + labelHeight;
     const int rows = int((times.size() + size_t(columns) - 1) / size_t(columns));
     const int sheetColumns = int(std::min<size_t>(size_t(columns), times.size()));
     std::vector<uint32_t> sheetPixels;
     if (!sheet.empty())
-        sheetPixels.assign(size_t(sheetColumns) * thumbWidth * size_t(rows) * thumbHeight, 0xFF202020);
+        sheetPixels.assign(size_t(sheetColumns) * thumbWidth * size_t(rows) * cellHeight, 0xFF202020);
 
     std::string error;
     for (size_t i = 0; i < times.size(); ++i) {
@@ -219,15 +280,19 @@ int main(int argc, char** argv) {
                             sum[2] += p & 0xFF;
                             ++n;
                         }
-                    sheetPixels[size_t(cy * thumbHeight + y) * size_t(sheetColumns * thumbWidth) +
+                    sheetPixels[size_t(cy * cellHeight + y) * size_t(sheetColumns * thumbWidth) +
                                 size_t(cx * thumbWidth + x)] =
                         0xFF000000u | ((sum[0] / n) << 16) | ((sum[1] / n) << 8) | (sum[2] / n);
                 }
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%u.%03us", unsigned(t / 1000), unsigned(t % 1000));
+            drawLabel(sheetPixels, sheetColumns * thumbWidth, cx * thumbWidth + 2,
+                      cy * cellHeight + thumbHeight + 2, seconds);
         }
     }
     if (times.size() > 1) std::fputc('\n', stderr);
     if (!sheet.empty() &&
-        !writePng(sheet, sheetPixels.data(), sheetColumns * thumbWidth, rows * thumbHeight, error)) {
+        !writePng(sheet, sheetPixels.data(), sheetColumns * thumbWidth, rows * cellHeight, error)) {
         std::fprintf(stderr, "capture: %s\n", error.c_str());
         return 1;
     }

@@ -143,6 +143,13 @@ TEST_F(Capture, ASheetHoldsTheThumbnailsInColumns) {
     auto at = [&](int x, int y) { return pixels[size_t(y) * w + x] & 0xFFFFFF; };
     EXPECT_EQ(at(80, 60), 0x000000u) << "0 ms is black";
     EXPECT_EQ(at(160 + 80, 60), 0xFFFFFFu) << "16000 ms is the white flash";
+    // Each thumbnail has its time written under it.
+    const int rowHeight = h / 2;
+    int label = 0;
+    for (int y = 120; y < rowHeight; ++y)
+        for (int x = 0; x < 160; ++x) label += at(x, y) == 0xD0D0D0u;
+    EXPECT_GT(label, 20);
+    EXPECT_GT(rowHeight, 120);
 }
 
 }  // namespace
