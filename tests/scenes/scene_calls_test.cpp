@@ -78,6 +78,31 @@ TEST_F(SceneCalls, EachSceneSetsItsCameraOnlyOnItsFirstFrame) {
     }
 }
 
+TEST_F(SceneCalls, TheGreetingsDrawUpTo129999AndTheFarewellTakesOver) {
+    auto last = callsAt(129999);
+    auto next = callsAt(130000);
+    EXPECT_EQ(count(last, bindsOnStage0("greetz.png")), 1);
+    EXPECT_EQ(count(next, bindsOnStage0("greetz.png")), 0);
+    EXPECT_EQ(count(next, bindsOnStage0("seeya.jpg")), 1);
+    // The farewell clears to opaque red behind its picture.
+    bool redClear = false;
+    for (const std::string& line : next) redClear |= line.rfind("Clear(0,7,0xFFFF0000", 0) == 0;
+    EXPECT_TRUE(redClear);
+}
+
+TEST_F(SceneCalls, TheClosingPictureFadesThroughThirtyPercentAt134Seconds) {
+    auto brightness = [](const std::vector<uint32_t>& f) {
+        double sum = 0;
+        for (uint32_t p : f) sum += ((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF);
+        return sum / (3.0 * double(f.size()));
+    };
+    const double open = brightness(show->frameAt(132500));
+    const double faded = brightness(show->frameAt(134000));
+    ASSERT_GT(open, 20);
+    // Rounding each channel to a byte keeps dark pixels a little brighter than 70 %.
+    EXPECT_NEAR(faded / open, 0.7, 0.04);
+}
+
 TEST_F(SceneCalls, TheIntroFlashCoversOnlyItsQuarterSecond) {
     auto brightness = [](const std::vector<uint32_t>& f) {
         double sum = 0;
