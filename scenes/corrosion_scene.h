@@ -15,6 +15,9 @@ public:
     // The twin of waveMeshX on the other axis: y moves by amplitude x sin(frequency x + phase).
     void waveMeshY(ID3DXMesh* source, ID3DXMesh* target, float frequency, float phase, float amplitude);
 
+    // Where the credits strip stands at a show time, in world units.
+    float scrollAt(float timeMs) { return scrollX.evaluate(timeMs); }
+
 private:
     void prepare();
 
