@@ -1,3 +1,8 @@
 #include "app/driver/demo.h"
+#include "platform/control.h"
 
-int main() { return WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWDEFAULT); }
+int main() {
+    int code = WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);
+    platform::shutdown();
+    return code;
+}

@@ -32,6 +32,9 @@ bool cursorConfined();
 // The window made last, or null: tools and tests post input to it.
 HWND lastCreatedWindow();
 
+// Closes every window and SDL itself, as the end of the process would; called after the entry returns.
+void shutdown();
+
 // Drops every window, queued message and SDL video state, as a fresh process would have.
 void resetForTests();
 

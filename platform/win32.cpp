@@ -489,6 +489,11 @@ void resetForTests() {
     }
 }
 
+void shutdown() {
+    resetForTests();
+    SDL_Quit();
+}
+
 std::string hostPath(const char* path) {
     std::string result = path ? path : "";
     std::replace(result.begin(), result.end(), '\\', '/');
