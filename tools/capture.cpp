@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/offline/offline_show.h"
+#include "tools/offline/video.h"
 
 namespace {
 
@@ -17,13 +18,19 @@ const char* const usage =
     "       capture [--show-dir DIR] --from MS --to MS --step MS --out DIR\n"
     "       capture [--show-dir DIR] --sheet FILE.png (--times MS,MS,... | --from MS --to MS --step MS)\n"
     "               [--columns N] [--scale F]\n"
+    "       capture [--show-dir DIR] --video FILE.mp4 [--fps N] [--jobs N] [--from MS] [--to MS]\n"
+    "       capture [--show-dir DIR] --frames DIR [--fps N] [--jobs N] [--from MS] [--to MS]\n"
     "\n"
     "Renders the show without a window or sound, at exact show times in milliseconds.\n"
     "  --show-dir DIR  the show folder (binary, data/, music); default: the folder of this program's\n"
     "                  sibling show/ or the current folder\n"
     "  --time MS       one frame, written to --out\n"
     "  --from/--to/--step  frames from MS to MS (inclusive) every step, written as DIR/frame-<ms>.png\n"
-    "  --sheet FILE    the frames as thumbnails in one picture (default 4 columns, scale 0.25)\n";
+    "  --sheet FILE    the frames as thumbnails in one picture (default 4 columns, scale 0.25)\n"
+    "  --video FILE    every frame of the show (or of --from..--to) at --fps (default 60), frame n at\n"
+    "                  show time n / fps, encoded with ffmpeg (H.264 where available) with the music\n"
+    "  --frames DIR    the same frames as a PNG sequence, DIR/frame-<n>.png, for video editors\n"
+    "  --jobs N        processes rendering side by side (default 2); the frames are the same for any N\n";
 
 [[noreturn]] void refuse(const std::string& message) {
     std::fprintf(stderr, "capture: %s (see --help)\n", message.c_str());
@@ -63,6 +70,8 @@ int main(int argc, char** argv) {
     long from = -1, to = -1, step = -1, columns = 4;
     double scale = 0.25;
     bool single = false;
+    std::string video, framesDir;
+    long fps = 60, jobs = 2;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&]() -> const char* {
@@ -94,6 +103,14 @@ int main(int argc, char** argv) {
             step = parseNumber(arg, value(), 1, 0x7FFFFFFF);
         } else if (arg == "--out") {
             out = value();
+        } else if (arg == "--video") {
+            video = value();
+        } else if (arg == "--frames") {
+            framesDir = value();
+        } else if (arg == "--fps") {
+            fps = parseNumber(arg, value(), 1, 240);
+        } else if (arg == "--jobs") {
+            jobs = parseNumber(arg, value(), 1, 16);
         } else if (arg == "--sheet") {
             sheet = value();
         } else if (arg == "--columns") {
@@ -106,6 +123,27 @@ int main(int argc, char** argv) {
         } else {
             refuse("unknown argument '" + arg + "'");
         }
+    }
+    if (!video.empty() || !framesDir.empty()) {
+        if (!video.empty() && !framesDir.empty()) refuse("give either --video or --frames");
+        if (!times.empty() || step >= 0 || !out.empty() || !sheet.empty())
+            refuse("--video and --frames take only --fps, --jobs, --from and --to");
+        if (from >= 0 && to >= 0 && to < from) refuse("--to must not be before --from");
+        VideoOptions options;
+        options.showDir = showDir.empty() ? defaultShowDir(argv[0]) : showDir;
+        if (char* resolved = realpath(options.showDir.c_str(), nullptr)) {
+            options.showDir = resolved;
+            std::free(resolved);
+        }
+        options.pngSequence = !framesDir.empty();
+        options.output = absolute(options.pngSequence ? framesDir : video);
+        options.fps = int(fps);
+        options.jobs = int(jobs);
+        options.fromMs = DWORD(from < 0 ? 0 : from);
+        options.toMs = to;
+        if (options.pngSequence && access(options.output.c_str(), W_OK) != 0)
+            refuse("output folder " + options.output + " is not writable");
+        return makeVideo(options);
     }
     const bool range = from >= 0 || to >= 0 || step >= 0;
     if (range) {
@@ -143,6 +181,10 @@ int main(int argc, char** argv) {
         const DWORD t = DWORD(times[i]);
         if (times.size() > 1) std::fprintf(stderr, "\rcapture: frame %zu/%zu at %u ms   ", i + 1, times.size(), unsigned(t));
         const std::vector<uint32_t>& frame = show.frameAt(t);
+        if (!show.ok()) {
+            std::fprintf(stderr, "\ncapture: %s\n", show.error().c_str());
+            return 1;
+        }
         if (sheet.empty()) {
             std::string path = single ? out : out + "/frame-" + std::to_string(t) + ".png";
             if (!writePng(path, frame.data(), OfflineShow::width, OfflineShow::height, error)) {

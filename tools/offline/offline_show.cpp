@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "anim/noise.h"
 #include "app/driver/demo.h"
@@ -22,6 +23,12 @@ struct FatalError {
 }  // namespace
 
 OfflineShow::OfflineShow(const std::string& showDir) : showDir_(showDir) {
+    // Staging changes the working directory, so a relative folder would not be found again when
+    // the show is restaged.
+    if (char* resolved = realpath(showDir.c_str(), nullptr)) {
+        showDir_ = resolved;
+        std::free(resolved);
+    }
     if (!stage() && error_.empty()) error_ = "the show could not be staged";
 }
 
