@@ -89,6 +89,33 @@ TEST_F(Farewell, PictureShowsTexelForTexelThenFadesToBlack) {
     }
 }
 
+// The bars stay black over the far picture and the fade blends over it only with these states, all
+// left on by the scenes before.
+TEST_F(Farewell, StartsFromTheDepthAndBlendStatesItDrawsWith) {
+    show->frameAt(129999);
+    struct Case {
+        D3DRENDERSTATETYPE state;
+        DWORD value;
+    };
+    const Case cases[] = {
+        {D3DRS_ZENABLE, D3DZB_TRUE},
+        {D3DRS_ZFUNC, D3DCMP_LESSEQUAL},
+        {D3DRS_ZWRITEENABLE, TRUE},
+        {D3DRS_ALPHABLENDENABLE, TRUE},
+        {D3DRS_BLENDOP, D3DBLENDOP_ADD},
+        {D3DRS_SRCBLEND, D3DBLEND_SRCALPHA},
+        {D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA},
+        {D3DRS_ALPHATESTENABLE, TRUE},
+        {D3DRS_ALPHAFUNC, D3DCMP_GREATER},
+        {D3DRS_ALPHAREF, 0},
+    };
+    for (const auto& c : cases) {
+        DWORD value = 0xDEADBEEF;
+        device->GetRenderState(c.state, &value);
+        EXPECT_EQ(value, c.value) << "render state " << c.state;
+    }
+}
+
 TEST_F(Farewell, FirstFrameCallsTheDeviceInTheOrderOfItsSteps) {
     show->frameAt(129999);
     const std::vector<std::string> prepare = {

@@ -126,6 +126,27 @@ TEST_F(Greetings, FirstFrameCallsTheDeviceInTheOrderOfItsSteps) {
     EXPECT_EQ(frameCalls(98001), frame);
 }
 
+// The bars hide everything drawn later only if depth tests and writes are on when the scene starts,
+// and a flash at alpha 0 vanishes only under the alpha test; nothing before this scene turns them off.
+TEST_F(Greetings, StartsFromTheDepthAndAlphaStatesItDrawsWith) {
+    show->frameAt(97999);
+    struct Case {
+        D3DRENDERSTATETYPE state;
+        DWORD value;
+    };
+    const Case cases[] = {
+        {D3DRS_ZENABLE, D3DZB_TRUE},   {D3DRS_ZFUNC, D3DCMP_LESSEQUAL},
+        {D3DRS_ZWRITEENABLE, TRUE},    {D3DRS_ALPHABLENDENABLE, TRUE},
+        {D3DRS_ALPHATESTENABLE, TRUE}, {D3DRS_ALPHAFUNC, D3DCMP_GREATER},
+        {D3DRS_ALPHAREF, 0},
+    };
+    for (const auto& c : cases) {
+        DWORD value = 0xDEADBEEF;
+        device->GetRenderState(c.state, &value);
+        EXPECT_EQ(value, c.value) << "render state " << c.state;
+    }
+}
+
 TEST_F(Greetings, LeavesTheStatesTheFarewellStartsFrom) {
     show->frameAt(129999);
     struct RenderStateCase {
