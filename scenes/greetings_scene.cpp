@@ -30,7 +30,7 @@ constexpr float trailDelays[3] = {1000, 500, 250};
 
 }  // namespace
 
-// Must match the accents of the music's greetings section. Each block repeats the first one 8 s later.
+// Must match the greetings accents of the music (assets/music.cpp). Each block repeats the first 8 s later.
 const float beatTimes[48] = {
     98000,  98500,  99125,  99500,  100500, 101125, 101500, 101750, 102500, 103125, 103500, 104500,
     106000, 106500, 107125, 107500, 108500, 109125, 109500, 109750, 110500, 111125, 111500, 112500,
@@ -68,8 +68,8 @@ GreetingsScene::GreetingsScene() {
     highlight.computeTangents();
 }
 
-// Keys of neighbouring beats interleave and all of them stay: a later beat's rise cuts short the
-// decay of the one before.
+// Keys of neighbouring beats interleave and all of them stay, so one beat's keys can cut short the
+// decay of another.
 void GreetingsScene::addFlashKeys(float beatMs) {
     for (const KeyRow& row : flashKeysPerBeat) flash.addKey(row.mode, beatMs + row.timeMs, row.value);
 }
