@@ -2,9 +2,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,7 +28,9 @@ const char* const usage =
     "                  sibling show/ or the current folder\n"
     "  --time MS       one frame, written to --out\n"
     "  --from/--to/--step  frames from MS to MS (inclusive) every step, written as DIR/frame-<ms>.png\n"
-    "  --sheet FILE    the frames as thumbnails in one picture (default 4 columns, scale 0.25)\n"
+    "                  (DIR is made if missing)\n"
+    "  --sheet FILE    the frames as thumbnails in one picture, each with its time in seconds under it\n"
+    "                  (default 4 columns, scale 0.25)\n"
     "  --video FILE    every frame of the show (or of --from..--to) at --fps (default 60), frame n at\n"
     "                  show time n / fps, encoded with ffmpeg (H.264 where available) with the music\n"
     "  --frames DIR    the same frames as a PNG sequence, DIR/frame-<n>.png, for video editors\n"
@@ -62,6 +66,64 @@ std::string absolute(const std::string& path) {
     return std::string(cwd) + "/" + path;
 }
 
+// A 3 x 5 pixel font for the time under each thumbnail of a sheet: rows top to bottom, 3 bits each.
+constexpr uint16_t glyphRows(const char* r) {
+    uint16_t bits = 0;
+    for (int i = 0; i < 15; ++i) bits = uint16_t(bits << 1 | (r[i] == '#'));
+    return bits;
+}
+uint16_t glyph(char c) {
+    switch (c) {
+        case '0':
+            return glyphRows("####.##.##.####");
+        case '1':
+            return glyphRows(".#.##..#..#.###");
+        case '2':
+            return glyphRows("###..#####..###");
+        case '3':
+            return glyphRows("###..###..#####");
+        case '4':
+            return glyphRows("#.##.####..#..#");
+        case '5':
+            return glyphRows("####..###..####");
+        case '6':
+            return glyphRows("####..####.####");
+        case '7':
+            return glyphRows("###..#..#..#..#");
+        case '8':
+            return glyphRows("####.#####.####");
+        case '9':
+            return glyphRows("####.####..####");
+        case '.':
+            return glyphRows(".............#.");
+        case 's':
+            return glyphRows(".###...#...###.");
+        default:
+            return 0;
+    }
+}
+
+constexpr int labelScale = 2;
+constexpr int labelHeight = 5 * labelScale + 4;
+
+// Writes `text` in light grey at (x, y) of a picture `stride` pixels wide.
+void drawLabel(std::vector<uint32_t>& pixels, int stride, int x, int y, const std::string& text) {
+    for (char c : text) {
+        const uint16_t bits = glyph(c);
+        for (int row = 0; row < 5; ++row)
+            for (int col = 0; col < 3; ++col) {
+                if (!(bits >> (14 - (row * 3 + col)) & 1)) continue;
+                for (int dy = 0; dy < labelScale; ++dy)
+                    for (int dx = 0; dx < labelScale; ++dx) {
+                        const size_t at = size_t(y + row * labelScale + dy) * size_t(stride) +
+                                          size_t(x + col * labelScale + dx);
+                        if (at < pixels.size()) pixels[at] = 0xFFD0D0D0;
+                    }
+            }
+        x += 4 * labelScale;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,7 +152,8 @@ int main(int argc, char** argv) {
             std::string list = value();
             for (size_t start = 0; start <= list.size();) {
                 size_t comma = list.find(',', start);
-                std::string item = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                std::string item =
+                    list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
                 times.push_back(parseNumber(arg, item.c_str(), 0, 0x7FFFFFFF));
                 if (comma == std::string::npos) break;
                 start = comma + 1;
@@ -119,7 +182,8 @@ int main(int argc, char** argv) {
             const char* text = value();
             char* end = nullptr;
             scale = std::strtod(text, &end);
-            if (!text[0] || *end || !(scale > 0.01 && scale <= 1.0)) refuse("--scale needs a number in (0.01, 1]");
+            if (!text[0] || *end || !(scale > 0.01 && scale <= 1.0))
+                refuse("--scale needs a number in (0.01, 1]");
         } else {
             refuse("unknown argument '" + arg + "'");
         }
@@ -161,7 +225,11 @@ int main(int argc, char** argv) {
 
     if (!out.empty()) out = absolute(out);
     if (!sheet.empty()) sheet = absolute(sheet);
-    if (range && sheet.empty() && access(out.c_str(), W_OK) != 0) refuse("output folder " + out + " is not writable");
+    if (range && sheet.empty()) {
+        std::error_code ignored;
+        std::filesystem::create_directories(out, ignored);
+        if (access(out.c_str(), W_OK) != 0) refuse("output folder " + out + " cannot be made or written");
+    }
 
     OfflineShow show(showDir.empty() ? defaultShowDir(argv[0]) : showDir);
     if (!show.ok()) {
@@ -171,15 +239,18 @@ int main(int argc, char** argv) {
 
     const int thumbWidth = std::max(1, int(OfflineShow::width * scale));
     const int thumbHeight = std::max(1, int(OfflineShow::height * scale));
+    const int cellHeight = thumbHeight + labelHeight;
     const int rows = int((times.size() + size_t(columns) - 1) / size_t(columns));
     const int sheetColumns = int(std::min<size_t>(size_t(columns), times.size()));
     std::vector<uint32_t> sheetPixels;
-    if (!sheet.empty()) sheetPixels.assign(size_t(sheetColumns) * thumbWidth * size_t(rows) * thumbHeight, 0xFF202020);
+    if (!sheet.empty())
+        sheetPixels.assign(size_t(sheetColumns) * thumbWidth * size_t(rows) * cellHeight, 0xFF202020);
 
     std::string error;
     for (size_t i = 0; i < times.size(); ++i) {
         const DWORD t = DWORD(times[i]);
-        if (times.size() > 1) std::fprintf(stderr, "\rcapture: frame %zu/%zu at %u ms   ", i + 1, times.size(), unsigned(t));
+        if (times.size() > 1)
+            std::fprintf(stderr, "\rcapture: frame %zu/%zu at %u ms   ", i + 1, times.size(), unsigned(t));
         const std::vector<uint32_t>& frame = show.frameAt(t);
         if (!show.ok()) {
             std::fprintf(stderr, "\ncapture: %s\n", show.error().c_str());
@@ -196,8 +267,10 @@ int main(int argc, char** argv) {
             const int cx = int(i % size_t(columns)), cy = int(i / size_t(columns));
             for (int y = 0; y < thumbHeight; ++y)
                 for (int x = 0; x < thumbWidth; ++x) {
-                    int x0 = x * OfflineShow::width / thumbWidth, x1 = std::max(x0 + 1, (x + 1) * OfflineShow::width / thumbWidth);
-                    int y0 = y * OfflineShow::height / thumbHeight, y1 = std::max(y0 + 1, (y + 1) * OfflineShow::height / thumbHeight);
+                    int x0 = x * OfflineShow::width / thumbWidth,
+                        x1 = std::max(x0 + 1, (x + 1) * OfflineShow::width / thumbWidth);
+                    int y0 = y * OfflineShow::height / thumbHeight,
+                        y1 = std::max(y0 + 1, (y + 1) * OfflineShow::height / thumbHeight);
                     uint32_t sum[3] = {0, 0, 0}, n = 0;
                     for (int sy = y0; sy < y1; ++sy)
                         for (int sx = x0; sx < x1; ++sx) {
@@ -207,13 +280,19 @@ int main(int argc, char** argv) {
                             sum[2] += p & 0xFF;
                             ++n;
                         }
-                    sheetPixels[size_t(cy * thumbHeight + y) * size_t(sheetColumns * thumbWidth) + size_t(cx * thumbWidth + x)] =
+                    sheetPixels[size_t(cy * cellHeight + y) * size_t(sheetColumns * thumbWidth) +
+                                size_t(cx * thumbWidth + x)] =
                         0xFF000000u | ((sum[0] / n) << 16) | ((sum[1] / n) << 8) | (sum[2] / n);
                 }
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%u.%03us", unsigned(t / 1000), unsigned(t % 1000));
+            drawLabel(sheetPixels, sheetColumns * thumbWidth, cx * thumbWidth + 2,
+                      cy * cellHeight + thumbHeight + 2, seconds);
         }
     }
     if (times.size() > 1) std::fputc('\n', stderr);
-    if (!sheet.empty() && !writePng(sheet, sheetPixels.data(), sheetColumns * thumbWidth, rows * thumbHeight, error)) {
+    if (!sheet.empty() &&
+        !writePng(sheet, sheetPixels.data(), sheetColumns * thumbWidth, rows * cellHeight, error)) {
         std::fprintf(stderr, "capture: %s\n", error.c_str());
         return 1;
     }

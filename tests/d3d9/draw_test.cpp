@@ -243,3 +243,26 @@ TEST_F(DeviceTest, SharingRowsWithASecondThreadGivesTheSamePixels) {
 }
 
 }  // namespace
+
+namespace {
+
+// The outline trick: a shell drawn where the stencil is not 1 and marking as it goes blends each
+// pixel once, however often its triangles overlap.
+TEST_F(DeviceTest, AMarkingStencilBlendsOverlappingTrianglesOnce) {
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF000000, 1.0f, 0);
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    device->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
+    device->SetRenderState(D3DRS_STENCILENABLE, TRUE);
+    device->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_NOTEQUAL);
+    device->SetRenderState(D3DRS_STENCILREF, 1);
+    device->SetRenderState(D3DRS_STENCILMASK, 1);
+    device->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_REPLACE);
+    for (int copy = 0; copy < 3; ++copy) fillRect(0, 0, 8, 8, 0x80FFFFFF);
+    EXPECT_EQ(pixel(3, 3), 0xBF808080u);  // one blend of half white over black
+    EXPECT_EQ(countPixels(0xBF808080u), 64);
+}
+
+}  // namespace

@@ -142,3 +142,84 @@ TEST(TextureLoader, BrokenOrMissingFilesFail) {
 }
 
 }  // namespace
+
+namespace {
+
+// The PNG flavours a picture can come in: grey, grey with alpha, a palette, 16 bits per channel.
+TEST(TextureLoader, EveryPngFlavourArrivesAsTheSameColours) {
+    HeadlessDevice d;
+    struct Case {
+        const char* name;
+        png_uint_32 format;
+        std::vector<uint8_t> bytes;  // 2x1 pixels in that format
+        uint32_t first, second;      // expected A8R8G8B8 texels
+    };
+    std::vector<uint16_t> wide = {0, 0xFFFF, 0, 0xFFFF, 0xFFFF, 0, 0, 0x8000};
+    std::vector<uint8_t> wideBytes(reinterpret_cast<uint8_t*>(wide.data()), reinterpret_cast<uint8_t*>(wide.data()) + 16);
+    const Case cases[] = {
+        {"grey", PNG_FORMAT_GRAY, {0x00, 0xFF}, 0xFF000000, 0xFFFFFFFF},
+        {"grey-alpha", PNG_FORMAT_GA, {0x80, 0x00, 0xFF, 0xFF}, 0x00000000, 0xFFFFFFFF},
+        {"rgb", PNG_FORMAT_RGB, {0xFF, 0x00, 0x00, 0x00, 0x00, 0xFF}, 0xFFFF0000, 0xFF0000FF},
+        // 16-bit linear light, written as sRGB-encoded 16-bit samples: extremes stay extremes.
+        {"sixteen-bit", PNG_FORMAT_LINEAR_RGB_ALPHA, wideBytes, 0xFF00FF00, 0x80FF0000},
+    };
+    for (const Case& c : cases) {
+        std::string path = ::testing::TempDir() + c.name + ".png";
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        image.width = 2;
+        image.height = 1;
+        image.format = c.format;
+        ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, c.bytes.data(), 0, nullptr)) << c.name;
+        IDirect3DTexture9* texture = load(d.device, path, 1);
+        ASSERT_NE(texture, nullptr) << c.name;
+        IDirect3DSurface9* level = nullptr;
+        texture->GetSurfaceLevel(0, &level);
+        std::vector<uint32_t> texels;
+        UINT w, h;
+        d3d9debug::readSurface(level, texels, w, h);
+        // Colour under zero alpha carries no meaning; compare it only where the texel shows.
+        auto visible = [](uint32_t t) { return (t >> 24) ? t : 0u; };
+        EXPECT_EQ(visible(texels[0]) >> 8, c.first >> 8) << c.name;
+        EXPECT_EQ(visible(texels[1]) >> 8, c.second >> 8) << c.name;
+        level->Release();
+        texture->Release();
+    }
+}
+
+// A palette with a transparency chunk, through the classic writer.
+TEST(TextureLoader, PaletteWithTransparencyKeepsItsAlpha) {
+    HeadlessDevice d;
+    std::string path = ::testing::TempDir() + "palette.png";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, 2, 2, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_color palette[2] = {{255, 0, 0}, {0, 0, 255}};
+    png_set_PLTE(png, info, palette, 2);
+    png_byte alpha[1] = {0};
+    png_set_tRNS(png, info, alpha, 1, nullptr);
+    png_write_info(png, info);
+    png_byte rows[2][2] = {{0, 1}, {1, 0}};
+    png_bytep pointers[2] = {rows[0], rows[1]};
+    png_write_image(png, pointers);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+    IDirect3DTexture9* texture = load(d.device, path, 1);
+    ASSERT_NE(texture, nullptr);
+    IDirect3DSurface9* level = nullptr;
+    texture->GetSurfaceLevel(0, &level);
+    std::vector<uint32_t> texels;
+    UINT w, h;
+    d3d9debug::readSurface(level, texels, w, h);
+    EXPECT_EQ(texels[0] >> 24, 0u);
+    EXPECT_EQ(texels[1], 0xFF0000FFu);
+    EXPECT_EQ(texels[2], 0xFF0000FFu);
+    level->Release();
+    texture->Release();
+}
+
+}  // namespace

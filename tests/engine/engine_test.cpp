@@ -390,3 +390,39 @@ TEST_F(EngineTest, OffscreenTargetCreationFailuresAreFatalWithTheirMessages) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EngineTest, TheFrameRateLineDrawsWhiteTextInItsCornerOnlyWhenSwitchedOn) {
+    initDisplay();
+    for (bool showFps : {false, true}) {
+        engine->showFps = showFps;
+        DWORD now = 0;
+        platform::setTimeSource([&] { return now += 100; });
+        int frames = 0;
+        for (Scene* scene : engine->scenes) delete scene;
+        engine->scenes.clear();
+        engine->addScene(new ProbeScene("clear", [&](DWORD) {
+            device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+            if (++frames == 15) engine->stop();
+        }));
+        engine->run(0);
+        std::vector<uint32_t> pixels;
+        UINT w, h;
+        d3d9debug::readBackBuffer(device, pixels, w, h);
+        int whiteInside = 0, whiteOutside = 0;
+        for (UINT y = 0; y < h; ++y)
+            for (UINT x = 0; x < w; ++x) {
+                bool inside = x >= 10 && x < 300 && y >= 10 && y < 100;
+                if ((pixels[y * w + x] & 0xFFFFFF) == 0xFFFFFF) (inside ? whiteInside : whiteOutside)++;
+            }
+        EXPECT_EQ(whiteOutside, 0);
+        if (showFps)
+            EXPECT_GT(whiteInside, 100);
+        else
+            EXPECT_EQ(whiteInside, 0);
+    }
+    journal.clear();
+}
+
+}  // namespace

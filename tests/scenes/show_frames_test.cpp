@@ -63,6 +63,9 @@ TEST_F(ShowFrames, FlashesFadesAndBlackFramesFallWhereTheTimelinePutsThem) {
         {49999, 250, 255, "the biogen scene's closing white fade at 0.996"},
         {50000, 254.5, 255, "the white flash at the start of the plupo scene"},
         {81999, 0, 2, "the plupo scene's fade to black at 0.9998"},
+        {58000, 254.5, 255, "the flash at the second plupo section"},
+        {66000, 254.5, 255, "the flash at the third plupo section"},
+        {74000, 254.5, 255, "the flash at the fourth plupo section"},
         {82000, 0, 0, "the corrosion scene opens behind opaque black"},
         {98000, 254.5, 255, "the greetings open on a white flash"},
         {136000, 0, 0, "the closing picture has faded to black"},
@@ -97,6 +100,16 @@ TEST_F(ShowFrames, LetterboxBarsGrowInTheBiogenSceneAndLeaveInTheFarewell) {
     const auto& open = show->frameAt(132500);
     EXPECT_FALSE(rowIsBlack(open, 0));
     EXPECT_FALSE(rowIsBlack(open, H - 1));
+}
+
+TEST_F(ShowFrames, TheCorrosionFadeChangesColourInvisiblyAt86Seconds) {
+    const std::vector<uint32_t> before = show->frameAt(85999);
+    const std::vector<uint32_t>& after = show->frameAt(86000);
+    double difference = 0;
+    for (size_t i = 0; i < before.size(); ++i)
+        for (int shift : {0, 8, 16}) difference += std::abs(int((before[i] >> shift) & 0xFF) - int((after[i] >> shift) & 0xFF));
+    // One millisecond of sliding credits and rippling sea, no fade of either colour.
+    EXPECT_LT(difference / (3.0 * double(before.size())), 2.0);
 }
 
 TEST_F(ShowFrames, TheFarewellStopsTheShowOnlyAfter136Seconds) {

@@ -1,0 +1,5 @@
+add_bench(show_frames ${CMAKE_CURRENT_SOURCE_DIR}/show_frames.cpp show_offline)
+if(TARGET show_frames)
+  target_compile_definitions(show_frames PRIVATE SHOW_DIR="${SHOW_DIR}")
+  add_dependencies(show_frames assets)
+endif()
