@@ -6,6 +6,7 @@
 #include <cmath>
 #include <memory>
 
+#include "anim/quads.h"
 #include "engine/demo_engine.h"
 #include "gfx/d3d9/d3d9debug.h"
 #include "gfx/d3dx/d3dx9.h"
@@ -316,22 +317,30 @@ protected:
     }
 
     // The three copy centres after drawTrail with a material of diffuse alpha `alpha`.
-    std::vector<int> drawCopies(GreetingsScene* scene, float alpha, unsigned steps) {
+    static void setAlpha(float alpha) {
         D3DMATERIAL9 material{};
         material.Diffuse = {0, 0, 0, alpha};
         material.Emissive = {1, 1, 1, 1};
         device->SetMaterial(&material);
+    }
+
+    std::vector<int> drawCopies(GreetingsScene* scene, float alpha, unsigned steps) {
+        setAlpha(alpha);
         device->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
         device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);
         device->BeginScene();
         scene->drawTrail(square, copies, steps);
         device->EndScene();
+        return centres();
+    }
+
+    static std::vector<int> centres() {
         std::vector<uint32_t> pixels;
         UINT w = 0, h = 0;
         d3d9debug::readBackBuffer(device, pixels, w, h);
-        std::vector<int> centres;
-        for (int x : {128, 320, 512}) centres.push_back(green(pixels[size_t(240) * w + size_t(x)]));
-        return centres;
+        std::vector<int> values;
+        for (int x : {128, 320, 512}) values.push_back(green(pixels[size_t(240) * w + size_t(x)]));
+        return values;
     }
 
     std::unique_ptr<OfflineShow> show;
@@ -364,6 +373,27 @@ TEST_F(GreetingsTrail, CopiesShowAtGrowingFractionsOfTheAlphaAndTheMaterialIsRes
         device->GetRenderState(D3DRS_ZWRITEENABLE, &depthWrites);
         EXPECT_EQ(depthWrites, DWORD(TRUE));
     }
+}
+
+// The object marks its pixels in the stencil as the scene draws it, and the copies, drawn with the
+// scene's not-equal test, light everything but those pixels: the middle copy lies on the object.
+TEST_F(GreetingsTrail, CopiesNeverCoverTheObject) {
+    auto* scene = static_cast<GreetingsScene*>(engine->scenes.at(4));
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_STENCIL, 0, 1.0f, 0);
+    device->SetRenderState(D3DRS_STENCILENABLE, TRUE);
+    device->BeginScene();
+    setAlpha(0.4f);
+    device->SetTransform(D3DTS_WORLD, &copies[1]);
+    setStencilState(D3DSTENCILOP_REPLACE, D3DCMP_ALWAYS, 1, 1);
+    square->DrawSubset(0);
+    setAlpha(1.0f);
+    setStencilState(D3DSTENCILOP_KEEP, D3DCMP_NOTEQUAL, 1, 1);
+    scene->drawTrail(square, copies, 4);
+    device->EndScene();
+    const std::vector<int> values = centres();
+    EXPECT_NEAR(values[0], 64, 1);
+    EXPECT_NEAR(values[1], 102, 1);  // the object alone, at 0.4
+    EXPECT_NEAR(values[2], 191, 1);
 }
 
 }  // namespace
