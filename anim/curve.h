@@ -26,6 +26,7 @@ public:
     void addKey(int mode, float timeMs, float value);
     void computeTangents();
     float evaluate(float timeMs);
+    size_t keyCount() const { return keys.size(); }
 
 private:
     std::map<float, CurveKey> keys;

@@ -14,16 +14,14 @@ const KeyRow barHeightKeys[] = {{130000, 64, Linear}, {132000, 0, Linear}};
 
 const KeyRow fadeKeys[] = {{132000, 0, Hermite}, {134000, 0.3f, Hermite}, {136000, 1.0f, Hermite}};
 
-D3DXMATRIX& asX(D3DMATRIX& m) { return static_cast<D3DXMATRIX&>(m); }
-
 }  // namespace
 
 FarewellScene::FarewellScene() {
     pictureTexture = static_cast<IDirect3DTexture9*>(getResource("seeya.jpg"));
-    D3DXMatrixPerspectiveFovLH(&asX(projection), 1.0471976f, float(screenWidth) / float(screenHeight), 1.0f,
+    D3DXMatrixPerspectiveFovLH(&projection, 1.0471976f, float(screenWidth) / float(screenHeight), 1.0f,
                                100000.0f);
     D3DXVECTOR3 eye(0, 0, -10), at(0, 0, 0), up(0, 1, 0);
-    D3DXMatrixLookAtLH(&asX(view), &eye, &at, &up);
+    D3DXMatrixLookAtLH(&view, &eye, &at, &up);
     addKeys(barHeight, barHeightKeys);
     addKeys(fade, fadeKeys);
 }

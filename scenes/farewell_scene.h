@@ -16,8 +16,8 @@ public:
 private:
     void prepare();
 
-    D3DMATRIX projection;
-    D3DMATRIX view;
+    D3DXMATRIX projection;
+    D3DXMATRIX view;
     IDirect3DTexture9* pictureTexture;
     ScreenQuad barQuad;
     TexturedScreenQuad pictureQuad;

@@ -20,21 +20,22 @@ const KeyRow spinYawKeys[] = {{96000, 0, Hermite}, {130000, 50, Hermite}};
 
 const KeyRow scrollKeys[] = {{98000, 300, Linear}, {130000, -1900, Linear}};
 
-D3DXMATRIX& asX(D3DMATRIX& m) { return static_cast<D3DXMATRIX&>(m); }
+// Keys of one beat at T: rows of (ms after T, value, mode).
+const KeyRow flashKeysPerBeat[] = {{-50, 0, Hermite}, {0, 1, Hermite}, {100, 1, Hermite}, {150, 0, Hermite}};
 
-// Must match the accents of the music's greetings section.
-constexpr float beatOffsets[12] = {0, 500, 1125, 1500, 2500, 3125, 3500, 3750, 4500, 5125, 5500, 6500};
+const KeyRow highlightKeysPerBeat[] = {{100, 0, Linear}, {150, 1, Linear}, {1500, 0, Linear}};
+
+// How far behind the object its ghost copies run, oldest first.
+constexpr float trailDelays[3] = {1000, 500, 250};
 
 }  // namespace
 
+// Must match the greetings accents of the music (assets/music.cpp). Each block repeats the first 8 s later.
 const float beatTimes[48] = {
-#define BEAT_BLOCK(k)                                                                                             \
-    98000 + 8000 * k + beatOffsets[0], 98000 + 8000 * k + beatOffsets[1], 98000 + 8000 * k + beatOffsets[2],     \
-        98000 + 8000 * k + beatOffsets[3], 98000 + 8000 * k + beatOffsets[4], 98000 + 8000 * k + beatOffsets[5], \
-        98000 + 8000 * k + beatOffsets[6], 98000 + 8000 * k + beatOffsets[7], 98000 + 8000 * k + beatOffsets[8], \
-        98000 + 8000 * k + beatOffsets[9], 98000 + 8000 * k + beatOffsets[10], 98000 + 8000 * k + beatOffsets[11]
-    BEAT_BLOCK(0), BEAT_BLOCK(1), BEAT_BLOCK(2), BEAT_BLOCK(3)
-#undef BEAT_BLOCK
+    98000,  98500,  99125,  99500,  100500, 101125, 101500, 101750, 102500, 103125, 103500, 104500,
+    106000, 106500, 107125, 107500, 108500, 109125, 109500, 109750, 110500, 111125, 111500, 112500,
+    114000, 114500, 115125, 115500, 116500, 117125, 117500, 117750, 118500, 119125, 119500, 120500,
+    122000, 122500, 123125, 123500, 124500, 125125, 125500, 125750, 126500, 127125, 127500, 128500,
 };
 
 GreetingsScene::GreetingsScene() {
@@ -52,13 +53,10 @@ GreetingsScene::GreetingsScene() {
     const D3DVECTOR lightPosition{-10, 2, -20};
     initPointLight(&light, &white, &lightPosition, 1000);
 
-    D3DXMatrixPerspectiveFovLH(&asX(projection), 2.0943952f, float(screenWidth) / float(screenHeight), 1.0f,
+    D3DXMatrixPerspectiveFovLH(&projection, 2.0943952f, float(screenWidth) / float(screenHeight), 1.0f,
                                100000.0f);
     D3DXVECTOR3 eye(10, 0, -15), at(10, 0, 0), up(0, 1, 0);
-    D3DXMatrixLookAtLH(&asX(view), &eye, &at, &up);
-    world = D3DXMATRIX();
-    texScale = D3DXMATRIX();
-    for (D3DMATRIX& m : trail) m = D3DXMATRIX();
+    D3DXMatrixLookAtLH(&view, &eye, &at, &up);
 
     addKeys(envScale, envScaleKeys);
     addKeys(spinPitch, spinPitchKeys);
@@ -70,17 +68,14 @@ GreetingsScene::GreetingsScene() {
     highlight.computeTangents();
 }
 
+// Keys of neighbouring beats interleave and all of them stay, so one beat's keys can cut short the
+// decay of another.
 void GreetingsScene::addFlashKeys(float beatMs) {
-    flash.addKey(Hermite, beatMs - 50, 0);
-    flash.addKey(Hermite, beatMs, 1);
-    flash.addKey(Hermite, beatMs + 100, 1);
-    flash.addKey(Hermite, beatMs + 150, 0);
+    for (const KeyRow& row : flashKeysPerBeat) flash.addKey(row.mode, beatMs + row.timeMs, row.value);
 }
 
 void GreetingsScene::addHighlightKeys(float beatMs) {
-    highlight.addKey(Linear, beatMs + 100, 0);
-    highlight.addKey(Linear, beatMs + 150, 1);
-    highlight.addKey(Linear, beatMs + 1500, 0);
+    for (const KeyRow& row : highlightKeysPerBeat) highlight.addKey(row.mode, beatMs + row.timeMs, row.value);
 }
 
 void GreetingsScene::prepare() {
@@ -93,7 +88,8 @@ void GreetingsScene::prepare() {
     device->SetLight(0, &light);
 }
 
-void GreetingsScene::drawTrail(ID3DXMesh* mesh, const D3DMATRIX* matrices, unsigned steps) {
+// The object itself is the last step at the full alpha, so copies run from 1/steps up to (steps-1)/steps.
+void GreetingsScene::drawTrail(ID3DXMesh* mesh, const D3DXMATRIX* matrices, unsigned steps) {
     const float step = 1.0f / float(steps);
     D3DMATERIAL9 material;
     device->GetMaterial(&material);
@@ -129,13 +125,13 @@ void GreetingsScene::render(DWORD timeMs) {
     barQuad.draw(&black, 0, 0, 416, 640, 64);
 
     // The cube, environment mapped from its camera-space normals at a pulsing scale.
-    D3DXMatrixRotationYawPitchRoll(&asX(world), 0.0011f * t, 0.0005f * t, 0);
+    D3DXMatrixRotationYawPitchRoll(&world, 0.0011f * t, 0.0005f * t, 0);
     device->SetTransform(D3DTS_WORLD, &world);
     device->SetTexture(0, cubeTexture);
     device->SetMaterial(&cubeMaterial);
     device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACENORMAL);
     const float s = envScale.evaluate(t);
-    D3DXMatrixScaling(&asX(texScale), s, s, 1);
+    D3DXMatrixScaling(&texScale, s, s, 1);
     device->SetTransform(D3DTS_TEXTURE0, &texScale);
     device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
     device->SetRenderState(D3DRS_SPECULARENABLE, FALSE);
@@ -143,7 +139,7 @@ void GreetingsScene::render(DWORD timeMs) {
     device->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
 
     // The second object marks its pixels so the trail never covers it.
-    D3DXMatrixRotationYawPitchRoll(&asX(world), spinYaw.evaluate(t), spinPitch.evaluate(t), 0);
+    D3DXMatrixRotationYawPitchRoll(&world, spinYaw.evaluate(t), spinPitch.evaluate(t), 0);
     device->SetTransform(D3DTS_WORLD, &world);
     device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
     device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
@@ -158,10 +154,10 @@ void GreetingsScene::render(DWORD timeMs) {
     setStencilState(D3DSTENCILOP_REPLACE, D3DCMP_ALWAYS, 1, 1);
     blueMesh->DrawSubset(0);
 
-    const float delays[3] = {1000, 500, 250};
-    for (int i = 0; i < 3; ++i)
-        D3DXMatrixRotationYawPitchRoll(&asX(trail[i]), spinYaw.evaluate(t - delays[i]), spinPitch.evaluate(t - delays[i]),
-                                       0);
+    for (int i = 0; i < 3; ++i) {
+        const float past = t - trailDelays[i];
+        D3DXMatrixRotationYawPitchRoll(&trail[i], spinYaw.evaluate(past), spinPitch.evaluate(past), 0);
+    }
     device->SetRenderState(D3DRS_BLENDOP, D3DBLENDOP_ADD);
     device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
     device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);

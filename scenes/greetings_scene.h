@@ -15,21 +15,24 @@ public:
 
     // Draws steps - 1 copies of the mesh at the given world matrices (oldest first), at growing
     // fractions of the current material's alpha, without depth writes.
-    void drawTrail(ID3DXMesh* mesh, const D3DMATRIX* matrices, unsigned steps);
+    void drawTrail(ID3DXMesh* mesh, const D3DXMATRIX* matrices, unsigned steps);
     void addFlashKeys(float beatMs);
     void addHighlightKeys(float beatMs);
 
+    // For tests: the tracks as the frame reads them.
     float flashAt(float timeMs) { return flash.evaluate(timeMs); }
     float highlightAt(float timeMs) { return highlight.evaluate(timeMs); }
     float scrollAt(float timeMs) { return scroll.evaluate(timeMs); }
+    size_t flashKeyCount() const { return flash.keyCount(); }
+    size_t highlightKeyCount() const { return highlight.keyCount(); }
 
 private:
     void prepare();
 
-    D3DMATRIX projection;
-    D3DMATRIX view;
-    D3DMATRIX world;
-    D3DMATRIX texScale;
+    D3DXMATRIX projection;
+    D3DXMATRIX view;
+    D3DXMATRIX world;
+    D3DXMATRIX texScale;
     ID3DXMesh* cubeMesh;
     IDirect3DTexture9* cubeTexture;
     D3DMATERIAL9 cubeMaterial;
@@ -42,9 +45,9 @@ private:
     D3DLIGHT9 light;
     ScreenQuad barQuad;
     TexturedScreenQuad greetzQuad;
-    D3DMATRIX trail[3];
+    D3DXMATRIX trail[3];  // oldest first
     Curve envScale, spinPitch, spinYaw, flash, scroll, highlight;
 };
 
-// The 48 beats the flashes and highlights fall on: four blocks of twelve, one block every 8 s.
+// The 48 beats the flashes and highlights fall on, in ms: four blocks of twelve, one block every 8 s.
 extern const float beatTimes[48];

@@ -1,0 +1,5 @@
+add_bench(scene_frames ${CMAKE_CURRENT_SOURCE_DIR}/scene_frames.cpp show_offline)
+if(TARGET scene_frames)
+  target_compile_definitions(scene_frames PRIVATE SHOW_DIR="${SHOW_DIR}")
+  add_dependencies(scene_frames assets)
+endif()
