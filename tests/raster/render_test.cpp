@@ -1,0 +1,315 @@
+// The renderer on its own, driven with plain state snapshots: near-plane clipping, texture
+// coordinate generation and transforms, addressing modes, hand-computed lighting, point size limits,
+// and byte-identical output for any worker count.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "gfx/d3d9/d3d9types.h"  // constants only: the renderer takes them as plain numbers
+#include "gfx/raster/raster.h"
+
+namespace {
+
+constexpr uint32_t black = 0xFF000000;
+
+void identity(float* m) {
+    for (int i = 0; i < 16; ++i) m[i] = (i % 5 == 0) ? 1.0f : 0.0f;
+}
+
+// Direct3D's documented defaults, with lighting off and no depth test, as a test starts from.
+raster::State defaultState(int width, int height) {
+    raster::State s{};
+    identity(s.world);
+    identity(s.view);
+    identity(s.projection);
+    s.viewport = {0, 0, width, height, 0.0f, 1.0f};
+    s.lighting = false;
+    s.localViewer = true;
+    s.colorVertex = true;
+    s.diffuseSource = D3DMCS_COLOR1;
+    s.specularSource = D3DMCS_COLOR2;
+    s.ambientSource = D3DMCS_MATERIAL;
+    s.emissiveSource = D3DMCS_MATERIAL;
+    s.cullMode = D3DCULL_NONE;
+    s.fillMode = D3DFILL_SOLID;
+    s.shadeMode = D3DSHADE_GOURAUD;
+    s.zEnable = D3DZB_FALSE;
+    s.zWriteEnable = TRUE;
+    s.zFunc = D3DCMP_LESSEQUAL;
+    s.alphaFunc = D3DCMP_ALWAYS;
+    s.srcBlend = D3DBLEND_ONE;
+    s.destBlend = D3DBLEND_ZERO;
+    s.blendOp = D3DBLENDOP_ADD;
+    s.stencilFail = s.stencilZFail = s.stencilPass = D3DSTENCILOP_KEEP;
+    s.stencilFunc = D3DCMP_ALWAYS;
+    s.stencilMask = s.stencilWriteMask = 0xFFFFFFFF;
+    s.colorWriteEnable = 0xF;
+    s.textureFactor = 0xFFFFFFFF;
+    s.pointSize = 1.0f;
+    s.pointSizeMin = 1.0f;
+    s.pointSizeMax = 64.0f;
+    s.pointScaleA = 1.0f;
+    for (int i = 0; i < raster::maxTextureStages; ++i) {
+        raster::Stage& st = s.stages[i];
+        st.colorOp = i == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
+        st.alphaOp = i == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
+        st.colorArg1 = st.alphaArg1 = D3DTA_TEXTURE;
+        st.colorArg2 = st.alphaArg2 = D3DTA_CURRENT;
+        st.colorArg0 = st.alphaArg0 = st.resultArg = D3DTA_CURRENT;
+        st.texCoordIndex = uint32_t(i);
+        st.transformFlags = D3DTTFF_DISABLE;
+        identity(st.textureMatrix);
+    }
+    return s;
+}
+
+struct Surface {
+    int width, height;
+    std::vector<uint32_t> color, depth;
+    Surface(int w, int h) : width(w), height(h), color(size_t(w * h), black), depth(size_t(w * h), 0xFFFFFF00u) {}
+    raster::Target target() {
+        return {color.data(), width, width, height, depth.data(), width, width, height};
+    }
+    uint32_t at(int x, int y) const { return color[size_t(y * width + x)]; }
+};
+
+template <class Vertex>
+void drawList(const raster::State& s, Surface& surface, uint32_t fvf, raster::Primitive primitive,
+              const std::vector<Vertex>& vertices, uint32_t count) {
+    raster::Geometry g;
+    g.fvf = fvf;
+    g.vertices = reinterpret_cast<const uint8_t*>(vertices.data());
+    g.stride = sizeof(Vertex);
+    g.vertexCount = uint32_t(vertices.size());
+    g.primitive = primitive;
+    g.primitiveCount = count;
+    raster::draw(s, surface.target(), g);
+}
+
+// A 4 x 1 texture of four distinct opaque colours, so a pixel tells which texel was read.
+const uint32_t strip[4] = {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0xFFFFFFFF};
+raster::Texture stripTexture() {
+    raster::Texture t;
+    t.levelCount = 1;
+    t.levels[0] = {strip, 4, 1};
+    return t;
+}
+
+struct Position {
+    float x, y, z;
+    D3DCOLOR color;
+};
+
+TEST(RasterClip, TheNearPlaneCutsTransformedTrianglesWhereDepthTurnsNegative) {
+    Surface surface(16, 16);
+    raster::State s = defaultState(16, 16);
+    // Identity transforms: clip z equals x, so the left half of the square lies in front of the near plane.
+    const D3DCOLOR red = 0xFFFF0000;
+    std::vector<Position> quad = {{-1, -1, -1, red}, {-1, 1, -1, red}, {1, -1, 1, red}, {1, 1, 1, red}};
+    drawList(s, surface, D3DFVF_XYZ | D3DFVF_DIFFUSE, raster::Primitive::TriangleStrip, quad, 2);
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 7; ++x) EXPECT_EQ(surface.at(x, y), black) << x << "," << y;
+        for (int x = 9; x < 16; ++x) EXPECT_EQ(surface.at(x, y), red) << x << "," << y;
+    }
+}
+
+struct NormalVertex {
+    float x, y, z;
+    float nx, ny, nz;
+    float u, v;
+};
+
+// A small square far down the z axis, so the eye vector is (0, 0, -1) everywhere on it to within 1%.
+raster::State farSquareState(int size) {
+    raster::State s = defaultState(size, size);
+    s.projection[10] = 1.0f / 200.0f;  // z 100 -> depth 0.5
+    return s;
+}
+std::vector<NormalVertex> farSquare(float nx, float ny, float nz, float u, float v) {
+    return {{-1, -1, 100, nx, ny, nz, u, v},
+            {-1, 1, 100, nx, ny, nz, u, v},
+            {1, -1, 100, nx, ny, nz, u, v},
+            {1, 1, 100, nx, ny, nz, u, v}};
+}
+
+TEST(RasterTexCoords, GeneratedCoordinatesAndTransformsPickTheExpectedTexel) {
+    const float h = std::sqrt(0.5f);
+    // The normal leans half way between the eye and +x: its camera-space x is 0.707 (texel 2 of 4), and
+    // the eye vector reflects about it to exactly +x (u = 1, clamped to texel 3).
+    struct Case {
+        const char* name;
+        uint32_t texCoordIndex, transformFlags;
+        int element;       // texture matrix entry set to `value`: 8 is _31, 12 is _41
+        float value;
+        float u;           // the vertex's own coordinate
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {"pass-through", 0, D3DTTFF_DISABLE, 8, 0.0f, 0.1f, strip[0]},
+        {"camera-space normal", D3DTSS_TCI_CAMERASPACENORMAL, D3DTTFF_DISABLE, 8, 0.0f, 0.1f, strip[2]},
+        {"reflection", D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR, D3DTTFF_DISABLE, 8, 0.0f, 0.1f, strip[3]},
+        {"matrix ignored when disabled", 0, D3DTTFF_DISABLE, 8, 0.5f, 0.1f, strip[0]},
+        // Two-component coordinates are (u, v, 1): their translation sits in the third row.
+        {"COUNT2 translates 2D coordinates by _31", 0, D3DTTFF_COUNT2, 8, 0.5f, 0.1f, strip[2]},
+        {"COUNT2 ignores _41 for 2D coordinates", 0, D3DTTFF_COUNT2, 12, 0.5f, 0.1f, strip[0]},
+        // Generated coordinates are (x, y, z, 1): _41 translates, _31 scales z (-0.707 here).
+        {"COUNT2 translates a generated normal by _41", D3DTSS_TCI_CAMERASPACENORMAL, D3DTTFF_COUNT2, 12, -0.5f,
+         0.1f, strip[0]},
+        {"COUNT2 mixes z into a generated normal by _31", D3DTSS_TCI_CAMERASPACENORMAL, D3DTTFF_COUNT2, 8, -0.5f,
+         0.1f, strip[3]},
+    };
+    raster::Texture texture = stripTexture();
+    for (const Case& c : cases) {
+        Surface surface(8, 8);
+        raster::State s = farSquareState(8);
+        s.stages[0].colorOp = D3DTOP_SELECTARG1;
+        s.stages[0].texture = &texture;
+        s.stages[0].sampler.addressU = raster::Address::Clamp;
+        s.stages[0].sampler.addressV = raster::Address::Clamp;
+        s.stages[0].texCoordIndex = c.texCoordIndex;
+        s.stages[0].transformFlags = c.transformFlags;
+        s.stages[0].textureMatrix[c.element] = c.value;
+        drawList(s, surface, D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1, raster::Primitive::TriangleStrip,
+                 farSquare(h, 0, -h, c.u, 0.0f), 2);
+        EXPECT_EQ(surface.at(4, 4), c.expected) << c.name;
+    }
+}
+
+struct ScreenTexVertex {
+    float x, y, z, rhw;
+    D3DCOLOR color;
+    float u, v;
+};
+
+TEST(RasterSampler, AddressModesBeyondTheFirstRepeat) {
+    struct Case {
+        raster::Address mode;
+        int expected[8];  // texel index read by pixels 0..7 for u running 0..2
+    };
+    const Case cases[] = {
+        {raster::Address::Wrap, {0, 1, 2, 3, 0, 1, 2, 3}},
+        {raster::Address::Mirror, {0, 1, 2, 3, 3, 2, 1, 0}},
+        {raster::Address::Clamp, {0, 1, 2, 3, 3, 3, 3, 3}},
+    };
+    raster::Texture texture = stripTexture();
+    for (const Case& c : cases) {
+        Surface surface(8, 1);
+        raster::State s = defaultState(8, 1);
+        s.stages[0].colorOp = D3DTOP_SELECTARG1;
+        s.stages[0].texture = &texture;
+        s.stages[0].sampler.addressU = c.mode;
+        const D3DCOLOR white = 0xFFFFFFFF;
+        std::vector<ScreenTexVertex> quad = {{-0.5f, -0.5f, 0.5f, 1, white, 0, 0},
+                                             {7.5f, -0.5f, 0.5f, 1, white, 2, 0},
+                                             {-0.5f, 0.5f, 0.5f, 1, white, 0, 1},
+                                             {7.5f, 0.5f, 0.5f, 1, white, 2, 1}};
+        drawList(s, surface, D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, raster::Primitive::TriangleStrip, quad, 2);
+        for (int x = 0; x < 8; ++x)
+            EXPECT_EQ(surface.at(x, 0), strip[c.expected[x]]) << "mode " << int(c.mode) << " pixel " << x;
+    }
+}
+
+TEST(RasterLighting, DirectionalLightAgainstHandComputedColours) {
+    struct Case {
+        const char* name;
+        float nz;  // the normal's z: -1 faces the light, +1 faces away
+        float specularPower;
+        uint32_t expected;
+    };
+    // global ambient 0.25 * material ambient 1 + light diffuse (1, 0.5, 0) * material diffuse 0.5 * N.L
+    const Case cases[] = {
+        {"facing the light", -1.0f, 0.0f, 0xFFBF8040},
+        {"facing away: ambient only", 1.0f, 0.0f, 0xFF404040},
+    };
+    for (const Case& c : cases) {
+        Surface surface(8, 8);
+        raster::State s = farSquareState(8);
+        s.lighting = true;
+        s.ambient = 0x00404040;
+        s.diffuseSource = s.specularSource = D3DMCS_MATERIAL;
+        s.material.diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
+        s.material.ambient = {1, 1, 1, 1};
+        raster::Light& light = s.lights[0];
+        light.enabled = true;
+        light.type = D3DLIGHT_DIRECTIONAL;
+        light.diffuse = {1.0f, 0.5f, 0.0f, 1.0f};
+        light.direction[2] = 1.0f;
+        light.range = 1000.0f;
+        light.attenuation0 = 1.0f;
+        s.stages[0].colorOp = D3DTOP_SELECTARG2;
+        s.stages[0].colorArg2 = D3DTA_DIFFUSE;
+        s.stages[0].alphaOp = D3DTOP_SELECTARG2;
+        s.stages[0].alphaArg2 = D3DTA_DIFFUSE;
+        drawList(s, surface, D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1, raster::Primitive::TriangleStrip,
+                 farSquare(0, 0, c.nz, 0, 0), 2);
+        uint32_t got = surface.at(4, 4);
+        for (int shift = 0; shift < 32; shift += 8) {
+            int want = int((c.expected >> shift) & 0xFF), have = int((got >> shift) & 0xFF);
+            EXPECT_NEAR(have, want, 1) << c.name << std::hex << " got " << got;
+        }
+    }
+}
+
+struct ScreenPoint {
+    float x, y, z, rhw;
+    D3DCOLOR color;
+};
+
+TEST(RasterPoints, SpriteSizeIsClampedToTheMinimumAndMaximum) {
+    struct Case {
+        float size, minimum, maximum;
+        int side;  // pixels covered along each axis
+    };
+    const Case cases[] = {
+        {4.0f, 1.0f, 64.0f, 4},
+        {20.0f, 1.0f, 4.0f, 4},
+        {2.0f, 6.0f, 64.0f, 6},
+    };
+    const D3DCOLOR green = 0xFF00FF00;
+    for (const Case& c : cases) {
+        Surface surface(16, 16);
+        raster::State s = defaultState(16, 16);
+        s.pointSpriteEnable = true;
+        s.pointSize = c.size;
+        s.pointSizeMin = c.minimum;
+        s.pointSizeMax = c.maximum;
+        std::vector<ScreenPoint> point = {{8, 8, 0.5f, 1, green}};
+        drawList(s, surface, D3DFVF_XYZRHW | D3DFVF_DIFFUSE, raster::Primitive::PointList, point, 1);
+        int covered = 0;
+        for (uint32_t p : surface.color) covered += p == green;
+        EXPECT_EQ(covered, c.side * c.side) << "size " << c.size;
+    }
+}
+
+TEST(RasterDeterminism, OneOrTwoWorkersGiveTheSameBytes) {
+    raster::Texture texture = stripTexture();
+    auto render = [&](int workers) {
+        raster::setWorkerThreads(workers);
+        Surface surface(64, 48);
+        raster::State s = defaultState(64, 48);
+        s.zEnable = D3DZB_TRUE;
+        s.alphaBlendEnable = true;
+        s.srcBlend = D3DBLEND_SRCALPHA;
+        s.destBlend = D3DBLEND_INVSRCALPHA;
+        s.stages[0].texture = &texture;
+        s.stages[0].sampler.mag = s.stages[0].sampler.min = raster::Filter::Linear;
+        std::vector<ScreenTexVertex> fan;
+        for (int i = 0; i < 40; ++i) {
+            float a = float(i) * 0.3f;
+            fan.push_back({32 + 30 * std::cos(a), 24 + 22 * std::sin(a), 0.25f + 0.01f * float(i % 7), 1,
+                           D3DCOLOR(0x80000000u | uint32_t(i * 6151)), std::cos(a) * 3, std::sin(a) * 2});
+        }
+        drawList(s, surface, D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, raster::Primitive::TriangleStrip, fan, 38);
+        return std::make_pair(surface.color, surface.depth);
+    };
+    auto one = render(1);
+    auto two = render(2);
+    auto again = render(2);
+    raster::setWorkerThreads(2);
+    EXPECT_TRUE(one == two);
+    EXPECT_TRUE(two == again);
+}
+
+}  // namespace
