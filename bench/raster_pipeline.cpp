@@ -77,7 +77,9 @@ struct Picture {
             std::vector<uint32_t> next(size_t(nw * nh));
             const std::vector<uint32_t>& prev = levels.back();
             for (int y = 0; y < nh; ++y)
-                for (int x = 0; x < nw; ++x) next[size_t(y * nw + x)] = prev[size_t(std::min(2 * y, h - 1) * w + std::min(2 * x, w - 1))];
+                for (int x = 0; x < nw; ++x)
+                    next[size_t(y * nw + x)] =
+                        prev[size_t(std::min(2 * y, h - 1) * w + std::min(2 * x, w - 1))];
             levels.push_back(std::move(next));
             w = nw;
             h = nh;
@@ -97,7 +99,8 @@ struct Screen {
     std::vector<uint32_t> color = std::vector<uint32_t>(screenWidth * screenHeight, 0xFF202020);
     std::vector<uint32_t> depth = std::vector<uint32_t>(screenWidth * screenHeight, 0xFFFFFF00u);
     raster::Target target() {
-        return {color.data(), screenWidth, screenWidth, screenHeight, depth.data(), screenWidth, screenWidth, screenHeight};
+        return {color.data(), screenWidth, screenWidth, screenHeight,
+                depth.data(), screenWidth, screenWidth, screenHeight};
     }
     void clearDepth() { std::fill(depth.begin(), depth.end(), 0xFFFFFF00u); }
 };
@@ -147,7 +150,8 @@ void TexturedBlendedQuad(benchmark::State& bench) {
                                          {-0.5f, -0.5f, 0.5f, 1, half, 0, 0},
                                          {639.5f, 479.5f, 0.5f, 1, half, 1, 1},
                                          {639.5f, -0.5f, 0.5f, 1, half, 1, 0}};
-    raster::Geometry g = geometry(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, raster::Primitive::TriangleStrip, quad, 2);
+    raster::Geometry g =
+        geometry(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, raster::Primitive::TriangleStrip, quad, 2);
     for (auto _ : bench) raster::draw(s, screen.target(), g);
     bench.SetItemsProcessed(bench.iterations() * screenWidth * screenHeight);
 }
@@ -211,20 +215,22 @@ void LitTexturedMesh(benchmark::State& bench) {
     std::vector<MeshVertex> vertices;
     for (int r = 0; r < rings; ++r)
         for (int k = 0; k < segments; ++k) {
-            float th = 3.14159265f * float(r) / float(rings - 1), ph = 6.2831853f * float(k) / float(segments - 1);
+            float th = 3.14159265f * float(r) / float(rings - 1),
+                  ph = 6.2831853f * float(k) / float(segments - 1);
             float n[3] = {std::sin(th) * std::cos(ph), std::cos(th), std::sin(th) * std::sin(ph)};
-            vertices.push_back({5.5f * n[0], 5.5f * n[1], 5.5f * n[2], n[0], n[1], n[2], float(k) / float(segments),
-                                float(r) / float(rings)});
+            vertices.push_back({5.5f * n[0], 5.5f * n[1], 5.5f * n[2], n[0], n[1], n[2],
+                                float(k) / float(segments), float(r) / float(rings)});
         }
     std::vector<uint16_t> indices;
     for (int r = 0; r < rings - 1; ++r)
         for (int k = 0; k < segments - 1; ++k) {
             uint16_t a = uint16_t(r * segments + k), b = uint16_t(a + segments);
-            for (uint16_t i : {a, uint16_t(a + 1), b, uint16_t(a + 1), uint16_t(b + 1), b}) indices.push_back(i);
+            for (uint16_t i : {a, uint16_t(a + 1), b, uint16_t(a + 1), uint16_t(b + 1), b})
+                indices.push_back(i);
         }
     raster::State s = defaultState();
     perspective(s.projection);
-    s.world[14] = 12.0f;  // pushed 12 units in front of the eye
+    s.world[14] = 12.0f;        // pushed 12 units in front of the eye
     s.cullMode = D3DCULL_NONE;  // whichever winding the sphere has, the far half is hidden by depth
     s.lighting = true;
     s.specularEnable = true;
@@ -241,8 +247,8 @@ void LitTexturedMesh(benchmark::State& bench) {
     s.lights[0].attenuation0 = 1.0f;
     s.stages[0].texture = &picture.texture;
     linear(s.stages[0].sampler);
-    raster::Geometry g = geometry(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1, raster::Primitive::TriangleList, vertices,
-                                  uint32_t(indices.size() / 3));
+    raster::Geometry g = geometry(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1, raster::Primitive::TriangleList,
+                                  vertices, uint32_t(indices.size() / 3));
     g.indices = indices.data();
     g.indexCount = uint32_t(indices.size());
     Screen screen, blank;
@@ -282,8 +288,8 @@ void PointSprites(benchmark::State& bench) {
     s.stages[0].texture = &picture.texture;
     s.stages[0].colorArg2 = D3DTA_DIFFUSE;
     linear(s.stages[0].sampler);
-    raster::Geometry g = geometry(D3DFVF_XYZ | D3DFVF_DIFFUSE, raster::Primitive::PointList, points,
-                                  uint32_t(points.size()));
+    raster::Geometry g =
+        geometry(D3DFVF_XYZ | D3DFVF_DIFFUSE, raster::Primitive::PointList, points, uint32_t(points.size()));
     Screen screen;
     for (auto _ : bench) raster::draw(s, screen.target(), g);
     bench.SetItemsProcessed(bench.iterations() * int64_t(points.size()) * 16 * 16);

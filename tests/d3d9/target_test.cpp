@@ -8,12 +8,12 @@ constexpr uint32_t black = 0xFF000000, red = 0xFFFF0000, green = 0xFF00FF00;
 
 TEST_F(DeviceTest, WhatIsDrawnIntoATextureTargetComesBackThroughTheTexture) {
     IDirect3DTexture9* offscreen = nullptr;
-    ASSERT_EQ(device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &offscreen,
-                                    nullptr),
+    ASSERT_EQ(device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT,
+                                    &offscreen, nullptr),
               D3D_OK);
     IDirect3DSurface9* offscreenDepth = nullptr;
-    ASSERT_EQ(device->CreateDepthStencilSurface(8, 8, D3DFMT_D24S8, D3DMULTISAMPLE_NONE, 0, TRUE, &offscreenDepth,
-                                                nullptr),
+    ASSERT_EQ(device->CreateDepthStencilSurface(8, 8, D3DFMT_D24S8, D3DMULTISAMPLE_NONE, 0, TRUE,
+                                                &offscreenDepth, nullptr),
               D3D_OK);
     IDirect3DSurface9 *savedTarget = nullptr, *savedDepth = nullptr, *level = nullptr;
     device->GetRenderTarget(0, &savedTarget);

@@ -68,7 +68,8 @@ raster::State defaultState(int width, int height) {
 struct Surface {
     int width, height;
     std::vector<uint32_t> color, depth;
-    Surface(int w, int h) : width(w), height(h), color(size_t(w * h), black), depth(size_t(w * h), 0xFFFFFF00u) {}
+    Surface(int w, int h)
+        : width(w), height(h), color(size_t(w * h), black), depth(size_t(w * h), 0xFFFFFF00u) {}
     raster::Target target() {
         return {color.data(), width, width, height, depth.data(), width, width, height};
     }
@@ -141,9 +142,9 @@ TEST(RasterTexCoords, GeneratedCoordinatesAndTransformsPickTheExpectedTexel) {
     struct Case {
         const char* name;
         uint32_t texCoordIndex, transformFlags;
-        int element;       // texture matrix entry set to `value`: 8 is _31, 12 is _41
+        int element;  // texture matrix entry set to `value`: 8 is _31, 12 is _41
         float value;
-        float u;           // the vertex's own coordinate
+        float u;  // the vertex's own coordinate
         uint32_t expected;
     };
     const Case cases[] = {
@@ -155,10 +156,10 @@ TEST(RasterTexCoords, GeneratedCoordinatesAndTransformsPickTheExpectedTexel) {
         {"COUNT2 translates 2D coordinates by _31", 0, D3DTTFF_COUNT2, 8, 0.5f, 0.1f, strip[2]},
         {"COUNT2 ignores _41 for 2D coordinates", 0, D3DTTFF_COUNT2, 12, 0.5f, 0.1f, strip[0]},
         // Generated coordinates are (x, y, z, 1): _41 translates, _31 scales z (-0.707 here).
-        {"COUNT2 translates a generated normal by _41", D3DTSS_TCI_CAMERASPACENORMAL, D3DTTFF_COUNT2, 12, -0.5f,
-         0.1f, strip[0]},
-        {"COUNT2 mixes z into a generated normal by _31", D3DTSS_TCI_CAMERASPACENORMAL, D3DTTFF_COUNT2, 8, -0.5f,
-         0.1f, strip[3]},
+        {"COUNT2 translates a generated normal by _41", D3DTSS_TCI_CAMERASPACENORMAL, D3DTTFF_COUNT2, 12,
+         -0.5f, 0.1f, strip[0]},
+        {"COUNT2 mixes z into a generated normal by _31", D3DTSS_TCI_CAMERASPACENORMAL, D3DTTFF_COUNT2, 8,
+         -0.5f, 0.1f, strip[3]},
     };
     raster::Texture texture = stripTexture();
     for (const Case& c : cases) {
@@ -205,7 +206,8 @@ TEST(RasterSampler, AddressModesBeyondTheFirstRepeat) {
                                              {7.5f, -0.5f, 0.5f, 1, white, 2, 0},
                                              {-0.5f, 0.5f, 0.5f, 1, white, 0, 1},
                                              {7.5f, 0.5f, 0.5f, 1, white, 2, 1}};
-        drawList(s, surface, D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, raster::Primitive::TriangleStrip, quad, 2);
+        drawList(s, surface, D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, raster::Primitive::TriangleStrip,
+                 quad, 2);
         for (int x = 0; x < 8; ++x)
             EXPECT_EQ(surface.at(x, 0), strip[c.expected[x]]) << "mode " << int(c.mode) << " pixel " << x;
     }
@@ -301,7 +303,8 @@ TEST(RasterDeterminism, OneOrTwoWorkersGiveTheSameBytes) {
             fan.push_back({32 + 30 * std::cos(a), 24 + 22 * std::sin(a), 0.25f + 0.01f * float(i % 7), 1,
                            D3DCOLOR(0x80000000u | uint32_t(i * 6151)), std::cos(a) * 3, std::sin(a) * 2});
         }
-        drawList(s, surface, D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, raster::Primitive::TriangleStrip, fan, 38);
+        drawList(s, surface, D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, raster::Primitive::TriangleStrip,
+                 fan, 38);
         return std::make_pair(surface.color, surface.depth);
     };
     auto one = render(1);
