@@ -213,6 +213,87 @@ TEST(RasterSampler, AddressModesBeyondTheFirstRepeat) {
     }
 }
 
+void expectNear(uint32_t got, uint32_t want, const char* name) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        int w = int((want >> shift) & 0xFF), h = int((got >> shift) & 0xFF);
+        EXPECT_NEAR(h, w, 1) << name << std::hex << ": got " << got << ", want " << want;
+    }
+}
+
+std::vector<ScreenTexVertex> screenQuad(int size, D3DCOLOR color) {
+    const float e = float(size) - 0.5f;
+    return {{-0.5f, -0.5f, 0.5f, 1, color, 0, 0},
+            {e, -0.5f, 0.5f, 1, color, 1, 0},
+            {-0.5f, e, 0.5f, 1, color, 0, 1},
+            {e, e, 0.5f, 1, color, 1, 1}};
+}
+
+TEST(RasterStages, TextureAndDiffuseCombineAsEachOperationSays) {
+    // texel: a 0.5, r 0.5, g 0.25, b 1; diffuse: r 0.25, g 0.5, b 0.75, a 1
+    const uint32_t texel = 0x808040FF;
+    const D3DCOLOR diffuse = 0xFF4080C0;
+    struct Case {
+        const char* name;
+        uint32_t op0, op1;  // stage 1 combines the texture with the current colour
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {"modulate", D3DTOP_MODULATE, D3DTOP_DISABLE, 0x802020BF},
+        {"add, clamped", D3DTOP_ADD, D3DTOP_DISABLE, 0x80BFBFFF},
+        {"add smooth", D3DTOP_ADDSMOOTH, D3DTOP_DISABLE, 0x809F9FFF},
+        {"modulate 2x, clamped", D3DTOP_MODULATE2X, D3DTOP_DISABLE, 0x804040FF},
+        {"subtract, clamped at 0", D3DTOP_SUBTRACT, D3DTOP_DISABLE, 0x80400040},
+        {"select diffuse", D3DTOP_SELECTARG2, D3DTOP_DISABLE, 0x804080C0},
+        {"modulate then add smooth", D3DTOP_MODULATE, D3DTOP_ADDSMOOTH, 0x808F58FF},
+    };
+    raster::Texture texture;
+    texture.levelCount = 1;
+    texture.levels[0] = {&texel, 1, 1};
+    for (const Case& c : cases) {
+        Surface surface(4, 4);
+        raster::State s = defaultState(4, 4);
+        s.stages[0].texture = &texture;
+        s.stages[0].colorOp = c.op0;
+        s.stages[0].colorArg2 = D3DTA_DIFFUSE;
+        s.stages[1].texture = &texture;
+        s.stages[1].colorOp = c.op1;
+        s.stages[1].texCoordIndex = 0;
+        drawList(s, surface, D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, raster::Primitive::TriangleStrip,
+                 screenQuad(4, diffuse), 2);
+        expectNear(surface.at(2, 2), c.expected, c.name);
+    }
+}
+
+TEST(RasterBlend, OperationsAndFactorsBeyondTheUsualPair) {
+    struct Case {
+        const char* name;
+        uint32_t op, src, dest;
+        uint32_t destination, source, expected;
+    };
+    const Case cases[] = {
+        {"min", D3DBLENDOP_MIN, D3DBLEND_ONE, D3DBLEND_ONE, 0xFF804020, 0x40C04010, 0x40804010},
+        {"multiply by the target", D3DBLENDOP_ADD, D3DBLEND_DESTCOLOR, D3DBLEND_ZERO, 0xFF808080, 0xFF804020,
+         0xFF402010},
+        {"additive", D3DBLENDOP_ADD, D3DBLEND_ONE, D3DBLEND_ONE, 0x80C08040, 0x80808080, 0xFFFFFFC0},
+        {"inverse target colour", D3DBLENDOP_ADD, D3DBLEND_INVDESTCOLOR, D3DBLEND_ZERO, 0xFF00FF80,
+         0xFFFFFFFF, 0x00FF007F},
+    };
+    for (const Case& c : cases) {
+        Surface surface(4, 4);
+        std::fill(surface.color.begin(), surface.color.end(), c.destination);
+        raster::State s = defaultState(4, 4);
+        s.alphaBlendEnable = true;
+        s.blendOp = c.op;
+        s.srcBlend = c.src;
+        s.destBlend = c.dest;
+        s.stages[0].colorOp = s.stages[0].alphaOp = D3DTOP_SELECTARG2;
+        s.stages[0].colorArg2 = s.stages[0].alphaArg2 = D3DTA_DIFFUSE;
+        drawList(s, surface, D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, raster::Primitive::TriangleStrip,
+                 screenQuad(4, c.source), 2);
+        expectNear(surface.at(1, 1), c.expected, c.name);
+    }
+}
+
 TEST(RasterLighting, DirectionalLightAgainstHandComputedColours) {
     struct Case {
         const char* name;
