@@ -6,7 +6,7 @@ packages=(
   libsdl2-dev libmpg123-dev libpng-dev libjpeg-dev zlib1g-dev
   libfreetype-dev fonts-dejavu-core libmp3lame-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libx11-dev xvfb xdotool lame ffmpeg
+  libx11-dev x11-utils xvfb xdotool lame ffmpeg
 )
 missing=()
 for p in "${packages[@]}"; do
