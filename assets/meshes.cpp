@@ -299,13 +299,13 @@ MeshData plupo() {
     return m;
 }
 
-// The bluetooth object: a trefoil knot tube about 22 across and 5 deep around the flipcube (its inner
-// edge at 6.75 clears the cube's rounded corners at 6.8 but for a touch); ridged along its length so the
-// environment map glints. Kept this small because it tumbles within 7 units of the camera.
+// The bluetooth object: a trefoil knot tube about 26 across and 7.5 deep, open around the flipcube (its
+// inner edge at 6 lets the cube's rounded corners, at 6.8, graze it as both turn); ridged along its
+// length so the environment map glints. The greetings frames keep it large enough to reach the top bar.
 MeshData bluetooth() {
     MeshData m;
     const int along = 420, around = 14;
-    const float R = 9.0f, a = 1.5f, tubeR = 0.75f;
+    const float R = 9.5f, a = 2.5f, tubeR = 1.0f;
     auto curve = [&](float s) {
         float q = s * 2 * pi;
         float rr = R + a * std::cos(2 * q);
