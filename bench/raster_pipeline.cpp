@@ -155,7 +155,7 @@ void TexturedBlendedQuad(benchmark::State& bench) {
     for (auto _ : bench) raster::draw(s, screen.target(), g);
     bench.SetItemsProcessed(bench.iterations() * screenWidth * screenHeight);
 }
-BENCHMARK(TexturedBlendedQuad)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(TexturedBlendedQuad)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 struct ScreenVertex {
     float x, y, z, rhw;
@@ -182,7 +182,7 @@ void FlatFadeQuad(benchmark::State& bench) {
     for (auto _ : bench) raster::draw(s, screen.target(), g);
     bench.SetItemsProcessed(bench.iterations() * screenWidth * screenHeight);
 }
-BENCHMARK(FlatFadeQuad)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(FlatFadeQuad)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // Left-handed perspective, 60 degrees vertical, 4:3, near 1, far 1000.
 void perspective(float* m) {
@@ -262,7 +262,7 @@ void LitTexturedMesh(benchmark::State& bench) {
     bench.counters["triangles"] = double(indices.size() / 3);
     bench.counters["screen_fraction"] = double(pixels) / (screenWidth * screenHeight);
 }
-BENCHMARK(LitTexturedMesh)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(LitTexturedMesh)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 struct PointVertex {
     float x, y, z;
@@ -294,7 +294,7 @@ void PointSprites(benchmark::State& bench) {
     for (auto _ : bench) raster::draw(s, screen.target(), g);
     bench.SetItemsProcessed(bench.iterations() * int64_t(points.size()) * 16 * 16);
 }
-BENCHMARK(PointSprites)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(PointSprites)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
