@@ -114,6 +114,11 @@ XServer::XServer() {
         double deadline = now() + 10;
         while (now() < deadline && server_->running()) {
             if (stat(socket.c_str(), &st) == 0) {
+                // Another test may have taken the same number a moment earlier: then this server
+                // gives up at once and the socket is the other one's. Only a server still running
+                // is ours.
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                if (!server_->running()) break;
                 ok_ = true;
                 return;
             }
