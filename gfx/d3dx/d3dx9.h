@@ -34,6 +34,9 @@ struct D3DXMATRIX : D3DMATRIX {
     D3DXMATRIX() : D3DMATRIX{} {}
     float& operator()(int row, int column) { return m[row][column]; }
     float operator()(int row, int column) const { return m[row][column]; }
+    // The sixteen elements row by row, m11 first.
+    operator float*() { return &m[0][0]; }
+    operator const float*() const { return &m[0][0]; }
 };
 
 D3DXMATRIX* D3DXMatrixIdentity(D3DXMATRIX* out);
@@ -85,5 +88,8 @@ HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice9* device, LPCSTR path, UINT
                                      UINT mipLevels, DWORD usage, D3DFORMAT format, D3DPOOL pool, DWORD filter,
                                      DWORD mipFilter, D3DCOLOR colorKey, D3DXIMAGE_INFO* sourceInfo,
                                      PALETTEENTRY* palette, IDirect3DTexture9** texture);
+
+// The whole file at its own size rounded up to powers of two, with the full mip chain, in the managed pool.
+HRESULT D3DXCreateTextureFromFileA(IDirect3DDevice9* device, LPCSTR path, IDirect3DTexture9** texture);
 
 HRESULT D3DXCreateFont(IDirect3DDevice9* device, HFONT font, ID3DXFont** out);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 
 namespace image {
@@ -88,12 +89,22 @@ void jpegMessage(j_common_ptr c, int level) {
     if (level < 0) c->err->num_warnings++;
 }
 
+void jpegProgress(j_common_ptr c) {
+    auto* d = reinterpret_cast<j_decompress_ptr>(c);
+    if (d->input_scan_number <= maxJpegScans) return;
+    auto* e = reinterpret_cast<JpegError*>(c->err);
+    std::snprintf(e->message, sizeof e->message, "JPEG has more than %d scans", maxJpegScans);
+    longjmp(e->jump, 1);
+}
+
 bool decodeJpeg(const std::vector<uint8_t>& file, Rgba& out, std::string& error) {
     jpeg_decompress_struct c;
     JpegError e{};
     c.err = jpeg_std_error(&e.manager);
     e.manager.error_exit = jpegExit;
     e.manager.emit_message = jpegMessage;
+    jpeg_progress_mgr progress{};
+    progress.progress_monitor = jpegProgress;
     if (setjmp(e.jump)) {
         jpeg_destroy_decompress(&c);
         error = e.message;
@@ -102,6 +113,7 @@ bool decodeJpeg(const std::vector<uint8_t>& file, Rgba& out, std::string& error)
     }
     jpeg_create_decompress(&c);
     c.mem->max_memory_to_use = 256L << 20;
+    c.progress = &progress;
     jpeg_mem_src(&c, file.data(), static_cast<unsigned long>(file.size()));
     jpeg_read_header(&c, TRUE);
     if (c.image_width == 0 || c.image_height == 0 || c.image_width > maxDimension || c.image_height > maxDimension) {
@@ -173,14 +185,24 @@ Rgba resizeTriangle(const Rgba& source, uint32_t width, uint32_t height) {
     if (source.width == width && source.height == height) return source;
     // Edges clamp: the pictures are not tiles, and wrapping would bleed one side into the other.
     const std::vector<Tap> across = taps(source.width, width), down = taps(source.height, height);
-    std::vector<float> horizontal(size_t(width) * source.height * 4);
-    for (uint32_t y = 0; y < source.height; ++y)
+    // The horizontal pass is kept only for the source rows the current output row needs: they form
+    // a contiguous run no longer than the widest vertical tap, so a ring of that many rows holds them
+    // (a whole intermediate picture in floats would be four times the texture).
+    size_t ringRows = 1;
+    for (const Tap& tap : down) ringRows = std::max(ringRows, tap.weights.size());
+    std::vector<float> ring(ringRows * width * 4);
+    std::vector<int> ringSource(ringRows, -1);
+    auto horizontalRow = [&](int sy) -> const float* {
+        const size_t slot = size_t(sy) % ringRows;
+        float* row = &ring[slot * width * 4];
+        if (ringSource[slot] == sy) return row;
+        ringSource[slot] = sy;
         for (uint32_t x = 0; x < width; ++x) {
             float sum[4] = {0, 0, 0, 0};
             const Tap& tap = across[x];
             for (size_t k = 0; k < tap.weights.size(); ++k) {
                 int sx = std::clamp(tap.first + int(k), 0, int(source.width) - 1);
-                const uint8_t* p = &source.pixels[(size_t(y) * source.width + size_t(sx)) * 4];
+                const uint8_t* p = &source.pixels[(size_t(sy) * source.width + size_t(sx)) * 4];
                 // Colour weighted by alpha, so transparent texels lend no colour to their neighbours.
                 float a = p[3];
                 sum[0] += tap.weights[k] * p[0] * a;
@@ -188,28 +210,33 @@ Rgba resizeTriangle(const Rgba& source, uint32_t width, uint32_t height) {
                 sum[2] += tap.weights[k] * p[2] * a;
                 sum[3] += tap.weights[k] * a;
             }
-            std::memcpy(&horizontal[(size_t(y) * width + x) * 4], sum, sizeof sum);
+            std::memcpy(&row[size_t(x) * 4], sum, sizeof sum);
         }
+        return row;
+    };
     Rgba out;
     out.width = width;
     out.height = height;
     out.hasAlpha = source.hasAlpha;
     out.pixels.resize(size_t(width) * height * 4);
-    for (uint32_t y = 0; y < height; ++y)
+    std::vector<float> sums(size_t(width) * 4);
+    for (uint32_t y = 0; y < height; ++y) {
+        std::fill(sums.begin(), sums.end(), 0.0f);
+        const Tap& tap = down[y];
+        for (size_t k = 0; k < tap.weights.size(); ++k) {
+            const float* row = horizontalRow(std::clamp(tap.first + int(k), 0, int(source.height) - 1));
+            const float w = tap.weights[k];
+            for (size_t i = 0; i < sums.size(); ++i) sums[i] += w * row[i];
+        }
         for (uint32_t x = 0; x < width; ++x) {
-            float sum[4] = {0, 0, 0, 0};
-            const Tap& tap = down[y];
-            for (size_t k = 0; k < tap.weights.size(); ++k) {
-                int sy = std::clamp(tap.first + int(k), 0, int(source.height) - 1);
-                const float* p = &horizontal[(size_t(sy) * width + x) * 4];
-                for (int c = 0; c < 4; ++c) sum[c] += tap.weights[k] * p[c];
-            }
+            const float* sum = &sums[size_t(x) * 4];
             uint8_t* o = &out.pixels[(size_t(y) * width + x) * 4];
             float alpha = sum[3];
             for (int c = 0; c < 3; ++c)
                 o[c] = uint8_t(std::clamp(alpha > 0 ? sum[c] / alpha : 0.0f, 0.0f, 255.0f) + 0.5f);
             o[3] = uint8_t(std::clamp(alpha, 0.0f, 255.0f) + 0.5f);
         }
+    }
     return out;
 }
 

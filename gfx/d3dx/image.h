@@ -7,7 +7,10 @@
 
 namespace image {
 
-constexpr uint32_t maxDimension = 8192;
+// Limits that keep a hostile picture within bounded memory and time. The show's largest picture is
+// 2048 pixels on a side; a 4096 x 4096 picture and its texture chain take about 250 MB while loading.
+constexpr uint32_t maxDimension = 4096;
+constexpr int maxJpegScans = 1000;  // progressive files with endless scans take endless time
 
 struct Rgba {
     uint32_t width = 0;

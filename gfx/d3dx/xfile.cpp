@@ -131,6 +131,17 @@ public:
     BinaryLexer(const uint8_t* begin, const uint8_t* end, bool doubles) : p(begin), e(end), doubles(doubles) {}
 
     Token next() override {
+        // Empty lists yield nothing: a loop, not a recursion, so that millions of them cannot
+        // exhaust the stack.
+        while (true) {
+            Token t = nextToken();
+            if (t.kind != Token::Other || !emptyList) return t;
+            emptyList = false;
+        }
+    }
+
+private:
+    Token nextToken() {
         Token t;
         if (listLeft > 0) {
             --listLeft;
@@ -192,7 +203,10 @@ public:
                 if (size_t(e - p) / element < n) fail("list longer than the file");
                 listLeft = n;
                 listIsFloat = id == 7;
-                return next();
+                if (n > 0) return nextToken();
+                emptyList = true;
+                t.kind = Token::Other;
+                return t;
             }
             case 10: t.kind = Token::Open; return t;
             case 11: t.kind = Token::Close; return t;
@@ -206,7 +220,6 @@ public:
         }
     }
 
-private:
     const uint8_t* take(size_t n) {
         if (size_t(e - p) < n) fail("file ends inside a token");
         const uint8_t* r = p;
@@ -228,6 +241,7 @@ private:
     bool doubles;
     uint32_t listLeft = 0;
     bool listIsFloat = false;
+    bool emptyList = false;
 };
 
 std::vector<uint8_t> inflateMszip(const uint8_t* p, const uint8_t* e) {
@@ -236,19 +250,22 @@ std::vector<uint8_t> inflateMszip(const uint8_t* p, const uint8_t* e) {
     std::memcpy(&total, p, 4);
     p += 4;
     if (total < 16 || total - 16 > maxFileBytes) fail("bad decompressed size");
-    std::vector<uint8_t> out(total - 16);
+    const size_t size = total - 16;
+    // Grown block by block: the claimed size alone does not get memory.
+    std::vector<uint8_t> out;
     size_t done = 0;
     z_stream z{};
     if (inflateInit2(&z, -15) != Z_OK) fail("inflate unavailable");
     std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, inflateEnd);
-    while (done < out.size()) {
+    while (done < size) {
         if (e - p < 6) fail("compressed block header missing");
         uint16_t usize, csize;
         std::memcpy(&usize, p, 2);
         std::memcpy(&csize, p + 2, 2);
         if (usize == 0 || usize > 32768 || csize < 2 || size_t(e - p) < size_t(4) + csize || p[4] != 'C' ||
-            p[5] != 'K' || usize > out.size() - done)
+            p[5] != 'K' || usize > size - done)
             fail("bad compressed block");
+        out.resize(done + usize);
         inflateReset(&z);
         // Each block may refer back into the previous 32 KiB of output.
         if (done > 0) {
@@ -267,47 +284,41 @@ std::vector<uint8_t> inflateMszip(const uint8_t* p, const uint8_t* e) {
     return out;
 }
 
-struct Matrix {
-    float m[16];
-    static Matrix identity() {
-        Matrix r{};
-        r.m[0] = r.m[5] = r.m[10] = r.m[15] = 1;
-        return r;
-    }
-    Matrix operator*(const Matrix& b) const {
-        Matrix r{};
-        for (int i = 0; i < 4; ++i)
-            for (int j = 0; j < 4; ++j)
-                for (int k = 0; k < 4; ++k) r.m[i * 4 + j] += m[i * 4 + k] * b.m[k * 4 + j];
-        return r;
-    }
-};
-
-struct Face {
+// A polygon list stored flat: corners of face i are corners[start[i] .. start[i + 1]).
+struct FaceList {
+    std::vector<uint32_t> start{0};
     std::vector<uint32_t> corners;
+    size_t size() const { return start.size() - 1; }
+    uint32_t cornerCount(size_t face) const { return start[face + 1] - start[face]; }
+    const uint32_t* of(size_t face) const { return corners.data() + start[face]; }
 };
 
 struct RawMesh {
     std::vector<float> positions;  // 3 per vertex
-    std::vector<Face> faces;
+    FaceList faces;
     std::vector<float> normals;
-    std::vector<Face> normalFaces;
+    FaceList normalFaces;
     std::vector<float> texcoords;  // 2 per vertex
-    std::vector<uint32_t> colors;  // per vertex, with a flag of presence
-    std::vector<bool> colorSet;
+    std::vector<uint32_t> colors;  // per vertex, opaque white where the file gives none
     std::vector<uint32_t> materials;
     bool hasNormals = false, hasTexCoords = false, hasColors = false;
 };
+
+// Unit length by plain division; a zero vector stays zero.
+void normalise(float v[3]) {
+    const float length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    for (int j = 0; j < 3; ++j) v[j] = length > 0 ? v[j] / length : 0.0f;
+}
 
 class Reader {
 public:
     Reader(Lexer& lexer, Mesh& out) : lex(lexer), out(out) {}
 
     void readFile() {
-        while (true) {
-            Token t = lex.peek();
-            if (t.kind == Token::End) break;
-            readTopLevel(Matrix::identity());
+        while (lex.peek().kind != Token::End) {
+            std::string type;
+            readHeader(type);
+            if (!type.empty()) readObjectBody(type);
         }
     }
 
@@ -355,20 +366,30 @@ private:
         }
     }
 
-    // Reads an object header "Type [name] {" and returns the type, or "" for a reference or end.
-    bool readHeader(std::string& type) {
+    // Skips what is left of an object whose members have been read, nested objects included.
+    void skipToClose() {
+        while (true) {
+            Token t = lex.take();
+            if (t.kind == Token::Close) return;
+            if (t.kind == Token::Open) skipBody();
+            if (t.kind == Token::End) fail("file ends inside an object");
+        }
+    }
+
+    // Reads an object header "Type [name] { [<guid>]" and gives its type. Template definitions and
+    // references "{ name }" are skipped whole and give "".
+    void readHeader(std::string& type) {
+        type.clear();
         Token t = lex.take();
         if (t.kind == Token::Template) {
             if (lex.take().kind != Token::Name) fail("template without a name");
             expectOpen();
             skipBody();
-            type.clear();
-            return true;
+            return;
         }
-        if (t.kind == Token::Open) {  // a reference: { name }
+        if (t.kind == Token::Open) {
             skipBody();
-            type.clear();
-            return true;
+            return;
         }
         if (t.kind != Token::Name) fail("expected an object");
         type = t.text;
@@ -376,32 +397,26 @@ private:
         if (n.kind == Token::Name) n = lex.take();
         if (n.kind != Token::Open) fail("expected '{' after " + type);
         if (lex.peek().kind == Token::Guid) lex.take();
-        return true;
     }
 
-    void readTopLevel(const Matrix& transform) {
-        std::string type;
-        readHeader(type);
-        if (type.empty()) return;
-        readObjectBody(type, transform);
-    }
-
-    void readObjectBody(const std::string& type, const Matrix& transform) {
+    void readObjectBody(const std::string& type) {
         if (type == "Mesh") {
-            readMesh(transform);
+            readMesh();
         } else if (type == "Frame") {
-            readFrame(transform);
+            readFrame();
         } else {
             skipBody();
         }
     }
 
-    void readFrame(const Matrix& parent) {
-        Matrix local = Matrix::identity();
-        // Children are read in order; the frame's matrix comes first in practice but is applied to
-        // every mesh of the frame wherever it stands.
-        std::vector<std::pair<std::string, size_t>> pendingMeshes;
-        size_t firstVertex = out.vertices.size();
+    // A frame's matrix applies to every mesh inside it, nested frames included, wherever the matrix
+    // stands among the children. Each frame transforms what was appended within it when it closes,
+    // so the innermost matrix acts first: the product M_inner x ... x M_outer of row vectors.
+    void readFrame() {
+        if (++depth > maxNesting) fail("frames nested too deeply");
+        const size_t firstVertex = out.vertices.size();
+        bool hasMatrix = false;
+        float matrix[16];
         while (true) {
             Token t = lex.peek();
             if (t.kind == Token::Close) {
@@ -417,47 +432,59 @@ private:
             readHeader(type);
             if (type.empty()) continue;
             if (type == "FrameTransformMatrix") {
-                for (float& v : local.m) v = readFloat("FrameTransformMatrix");
+                for (float& v : matrix) v = readFloat("FrameTransformMatrix");
+                hasMatrix = true;
                 skipToClose();
             } else {
-                readObjectBody(type, local * parent);
+                readObjectBody(type);
             }
         }
-        (void)firstVertex;
+        if (hasMatrix) transform(firstVertex, matrix);
+        --depth;
     }
 
-    void skipToClose() {
-        while (true) {
-            Token t = lex.take();
-            if (t.kind == Token::Close) return;
-            if (t.kind == Token::Open) skipBody();
-            if (t.kind == Token::End) fail("file ends inside an object");
+    void transform(size_t first, const float* t) {
+        for (size_t i = first; i < out.vertices.size(); ++i) {
+            Vertex& v = out.vertices[i];
+            float p[3], n[3];
+            for (int j = 0; j < 3; ++j) {
+                p[j] = v.position[0] * t[j] + v.position[1] * t[4 + j] + v.position[2] * t[8 + j] + t[12 + j];
+                n[j] = v.normal[0] * t[j] + v.normal[1] * t[4 + j] + v.normal[2] * t[8 + j];
+            }
+            normalise(n);
+            for (int j = 0; j < 3; ++j) {
+                if (!std::isfinite(p[j])) fail("frame transform takes a vertex out of range");
+                v.position[j] = p[j];
+                v.normal[j] = n[j];
+            }
         }
     }
 
-    static void readFaces(Reader& r, uint32_t count, uint32_t limit, std::vector<Face>& faces, const char* what) {
-        faces.clear();
-        faces.reserve(std::min<uint32_t>(count, 65536));
+    void readFaces(uint32_t count, uint32_t limit, FaceList& faces, const char* what) {
+        faces = FaceList{};
+        faces.start.reserve(size_t(std::min<uint32_t>(count, 65536)) + 1);
         for (uint32_t i = 0; i < count; ++i) {
-            uint32_t corners = r.readCount(what);
+            uint32_t corners = readCount(what);
             if (corners < 3 || corners > maxPolygonCorners) fail(std::string("bad polygon in ") + what);
-            Face f;
-            f.corners.resize(corners);
-            for (uint32_t& c : f.corners) {
-                c = r.readCount(what);
+            if (faces.corners.size() + corners > maxElements) fail(std::string("too many corners in ") + what);
+            for (uint32_t k = 0; k < corners; ++k) {
+                uint32_t c = readCount(what);
                 if (c >= limit) fail(std::string("index out of range in ") + what);
+                faces.corners.push_back(c);
             }
-            faces.push_back(std::move(f));
+            faces.start.push_back(uint32_t(faces.corners.size()));
         }
     }
 
-    void readMesh(const Matrix& transform) {
+    void readMesh() {
         RawMesh m;
+        // Counts are checked against the values actually present as they are read, so a large count
+        // in a short file costs nothing before it fails.
         uint32_t vertexCount = readCount("Mesh vertices");
         m.positions.reserve(size_t(std::min<uint32_t>(vertexCount, 65536)) * 3);
         for (uint32_t i = 0; i < vertexCount * 3; ++i) m.positions.push_back(readFloat("Mesh vertices"));
         uint32_t faceCount = readCount("Mesh faces");
-        readFaces(*this, faceCount, vertexCount, m.faces, "Mesh faces");
+        readFaces(faceCount, vertexCount, m.faces, "Mesh faces");
         m.texcoords.assign(size_t(vertexCount) * 2, 0.0f);
         m.colors.assign(vertexCount, 0xFFFFFFFF);
         m.materials.assign(faceCount, 0);
@@ -480,9 +507,9 @@ private:
                 for (uint32_t i = 0; i < n * 3; ++i) m.normals.push_back(readFloat("MeshNormals"));
                 uint32_t faces = readCount("MeshNormals faces");
                 if (faces != faceCount) fail("MeshNormals face count differs from the mesh's");
-                readFaces(*this, faces, n, m.normalFaces, "MeshNormals faces");
+                readFaces(faces, n, m.normalFaces, "MeshNormals faces");
                 for (uint32_t i = 0; i < faces; ++i)
-                    if (m.normalFaces[i].corners.size() != m.faces[i].corners.size())
+                    if (m.normalFaces.cornerCount(i) != m.faces.cornerCount(i))
                         fail("MeshNormals face differs in corners from the mesh face");
                 m.hasNormals = true;
                 skipToClose();
@@ -517,32 +544,27 @@ private:
                 skipBody();
             }
         }
-        append(m, transform);
+        append(m);
     }
 
-    void append(const RawMesh& m, const Matrix& transform) {
+    // One output vertex per distinct (position, normal) pair, in order of first use; texture
+    // coordinates and colours belong to the position and never split a vertex.
+    void append(const RawMesh& m) {
         ++meshCount;
         out.hasNormals |= m.hasNormals;
         out.hasColors |= m.hasColors;
         out.hasTexCoords |= m.hasTexCoords;
-        const size_t base = out.vertices.size();
         std::unordered_map<uint64_t, uint32_t> seen;
-        const uint32_t positionCount = uint32_t(m.positions.size() / 3);
         auto vertexFor = [&](uint32_t position, uint32_t normal) -> uint32_t {
             uint64_t key = (uint64_t(position) << 32) | normal;
             auto found = seen.find(key);
             if (found != seen.end()) return found->second;
             if (out.vertices.size() >= maxOutputVertices) fail("more than 65535 vertices");
             Vertex v{};
-            const float* p = &m.positions[size_t(position) * 3];
-            const float* t = transform.m;
-            for (int j = 0; j < 3; ++j) v.position[j] = p[0] * t[j] + p[1] * t[4 + j] + p[2] * t[8 + j] + t[12 + j];
+            std::memcpy(v.position, &m.positions[size_t(position) * 3], 12);
             if (m.hasNormals) {
-                const float* n = &m.normals[size_t(normal) * 3];
-                float d[3];
-                for (int j = 0; j < 3; ++j) d[j] = n[0] * t[j] + n[1] * t[4 + j] + n[2] * t[8 + j];
-                float length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-                for (int j = 0; j < 3; ++j) v.normal[j] = length > 0 ? d[j] / length : 0.0f;
+                std::memcpy(v.normal, &m.normals[size_t(normal) * 3], 12);
+                normalise(v.normal);
             }
             v.color = m.colors[position];
             v.uv[0] = m.texcoords[size_t(position) * 2];
@@ -552,15 +574,14 @@ private:
             seen.emplace(key, index);
             return index;
         };
-        (void)positionCount;
-        (void)base;
         for (size_t f = 0; f < m.faces.size(); ++f) {
-            const auto& corners = m.faces[f].corners;
-            const std::vector<uint32_t>* normals = m.hasNormals ? &m.normalFaces[f].corners : nullptr;
+            const uint32_t corners = m.faces.cornerCount(f);
+            const uint32_t* positions = m.faces.of(f);
+            const uint32_t* normals = m.hasNormals ? m.normalFaces.of(f) : nullptr;
+            if (out.attributes.size() + (corners - 2) > maxOutputTriangles) fail("too many triangles");
             // A fan from the first corner keeps the file's winding.
-            for (size_t k = 1; k + 1 < corners.size(); ++k) {
-                for (size_t c : {size_t(0), k, k + 1})
-                    out.indices.push_back(vertexFor(corners[c], normals ? (*normals)[c] : 0));
+            for (uint32_t k = 1; k + 1 < corners; ++k) {
+                for (uint32_t c : {0u, k, k + 1}) out.indices.push_back(vertexFor(positions[c], normals ? normals[c] : 0));
                 out.attributes.push_back(m.materials[f]);
             }
         }
@@ -568,6 +589,7 @@ private:
 
     Lexer& lex;
     Mesh& out;
+    int depth = 0;
 };
 
 }  // namespace

@@ -29,9 +29,11 @@ struct Mesh {
 
 // Limits that keep a hostile file within bounded memory and time.
 constexpr size_t maxFileBytes = size_t(64) << 20;
-constexpr uint32_t maxElements = 1u << 22;
+constexpr uint32_t maxElements = 1u << 22;       // any one count, and the corners of one face list
 constexpr uint32_t maxPolygonCorners = 4096;
-constexpr size_t maxOutputVertices = 65535;  // 16-bit indices
+constexpr size_t maxOutputVertices = 65535;      // 16-bit indices
+constexpr size_t maxOutputTriangles = 1u << 20;  // 12 MiB of indices; polygons must not multiply memory
+constexpr int maxNesting = 64;                   // objects inside objects: the reader recurses per frame
 
 // Returns S_OK with `out` filled, E_FAIL when the file holds no mesh, or another failure code for
 // malformed input; `error` then says what was wrong.

@@ -76,15 +76,41 @@ public:
         }
         return *this;
     }
+    BinaryWriter& doubles(const std::vector<double>& values) {
+        word(7).dword(uint32_t(values.size()));
+        for (double f : values) {
+            uint64_t d;
+            std::memcpy(&d, &f, 8);
+            dword(uint32_t(d)).dword(uint32_t(d >> 32));
+        }
+        return *this;
+    }
+    BinaryWriter& token(uint16_t id) { return word(id); }
     std::vector<uint8_t> bytes;
 };
 
-std::vector<uint8_t> quadBinary() {
-    BinaryWriter w("xof 0303bin 0032");
+// With `wide`, the float lists hold 64-bit doubles as the header's "0064" says.
+std::vector<uint8_t> quadBinary(bool wide = false) {
+    BinaryWriter w(wide ? "xof 0303bin 0064" : "xof 0303bin 0032");
+    auto floats = [&](const std::vector<float>& values) {
+        if (wide)
+            w.doubles(std::vector<double>(values.begin(), values.end()));
+        else
+            w.floats(values);
+    };
+    // A template declared in the file: template Unused { <guid> DWORD value; }
+    w.token(31).name("Unused").open().token(5).dword(0x11111111).dword(0x33332222).dword(0x77665544).dword(0xBBAA9988);
+    w.token(41).name("value").token(20).close();
     w.name("Mesh").name("Quad").open();
-    w.integers({4}).floats({-1, -1, 0, -1, 1, 0, 1, 1, 0, 1, -1, 0}).integers({1, 4, 0, 1, 2, 3});
-    w.name("MeshNormals").open().integers({1}).floats({0, 0, -1}).integers({1, 4, 0, 0, 0, 0}).close();
-    w.name("MeshTextureCoords").open().integers({4}).floats({0, 1, 0, 0, 1, 0, 1, 1}).close();
+    w.integers({4});
+    floats({-1, -1, 0, -1, 1, 0, 1, 1, 0, 1, -1, 0});
+    w.integers({1, 4, 0, 1, 2, 3});
+    w.name("MeshNormals").open().integers({1});
+    floats({0, 0, -1});
+    w.integers({1, 4, 0, 0, 0, 0}).close();
+    w.name("MeshTextureCoords").open().integers({4});
+    floats({0, 1, 0, 0, 1, 0, 1, 1});
+    w.close();
     w.close();
     return w.bytes;
 }
@@ -164,6 +190,15 @@ TEST(XFile, BinaryAndCompressedFormsGiveTheSameVertices) {
     auto bzip = compress("xof 0303bzip0032", std::string(bin.begin() + 16, bin.end()));
     ASSERT_EQ(xfile::parse(bzip.data(), bzip.size(), binaryZip, error), S_OK) << error;
     expectSameVertices(text, binaryZip);
+
+    // 64-bit floats, plain and compressed.
+    xfile::Mesh wide, wideZip;
+    auto bin64 = quadBinary(true);
+    ASSERT_EQ(xfile::parse(bin64.data(), bin64.size(), wide, error), S_OK) << error;
+    expectSameVertices(text, wide);
+    auto bzip64 = compress("xof 0303bzip0064", std::string(bin64.begin() + 16, bin64.end()));
+    ASSERT_EQ(xfile::parse(bzip64.data(), bzip64.size(), wideZip, error), S_OK) << error;
+    expectSameVertices(text, wideZip);
 }
 
 TEST(XFile, NestedFramesTransformPositionsAndNormalise) {
@@ -240,13 +275,87 @@ TEST(XFile, BrokenFilesFailCleanly) {
     EXPECT_TRUE(FAILED(parseResult(std::vector<uint8_t>(big.begin(), big.end()))));
 }
 
+TEST(XFile, AFrameMatrixAppliesToItsMeshesWhereverItStands) {
+    const std::string text = R"(xof 0302txt 0032
+Frame Outer {
+  Frame Inner {
+    Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;;
+      MeshNormals { 1; 1;0;0;; 1; 3;0,0,0;; } }
+    FrameTransformMatrix { 2,0,0,0, 0,2,0,0, 0,0,2,0, 1,0,0,1;; }
+  }
+  FrameTransformMatrix { 0,0,1,0, 0,1,0,0, -1,0,0,0, 0,0,5,1;; }
+}
+)";
+    xfile::Mesh m = parseOk(text);
+    ASSERT_EQ(m.vertices.size(), 3u);
+    // (0,1,0): inner scale and shift -> (1,2,0); outer turns x into z and shifts z -> (0,2,6).
+    EXPECT_FLOAT_EQ(m.vertices[1].position[0], 0);
+    EXPECT_FLOAT_EQ(m.vertices[1].position[1], 2);
+    EXPECT_FLOAT_EQ(m.vertices[1].position[2], 6);
+    // The normal (1,0,0) is scaled, turned to (0,0,2) and made unit length again.
+    EXPECT_FLOAT_EQ(m.vertices[0].normal[0], 0);
+    EXPECT_FLOAT_EQ(m.vertices[0].normal[2], 1);
+}
+
+TEST(XFile, ColoursAndMaterialsComeWithTheirPositions) {
+    const std::string text = R"(xof 0302txt 0032
+Mesh { 4; 0;0;0;, 0;1;0;, 1;1;0;, 1;0;0;; 2; 3;0,1,2;, 3;0,2,3;;
+  MeshVertexColors { 2; 1; 1.0;0.0;0.0;1.0;;, 3; 0.0;0.0;1.0;0.5;;; }
+  MeshMaterialList { 2; 2; 1, 0;; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } }
+}
+)";
+    xfile::Mesh m = parseOk(text);
+    EXPECT_TRUE(m.hasColors);
+    EXPECT_FALSE(m.hasNormals);
+    ASSERT_EQ(m.vertices.size(), 4u);
+    EXPECT_EQ(m.vertices[0].color, 0xFFFFFFFFu);  // no colour given: opaque white
+    EXPECT_EQ(m.vertices[1].color, 0xFFFF0000u);
+    EXPECT_EQ(m.vertices[3].color, 0x800000FFu);
+    EXPECT_EQ(m.attributes, (std::vector<uint32_t>{1, 0}));
+}
+
+TEST(XFile, HostileStructureFailsWithoutExhaustingStackOrMemory) {
+    // Frames nested a million deep.
+    std::string deep = "xof 0302txt 0032\n";
+    for (int i = 0; i < 1000000; ++i) deep += "Frame{";
+    EXPECT_EQ(parseResult(std::vector<uint8_t>(deep.begin(), deep.end())), static_cast<HRESULT>(0x88760B59u));
+    // Nesting within the limit still loads.
+    std::string nested = "xof 0302txt 0032\n";
+    for (int i = 0; i < 20; ++i) nested += "Frame{";
+    nested += "Mesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1; 3;0,1,2;; }";
+    for (int i = 0; i < 20; ++i) nested += "}";
+    EXPECT_EQ(parseResult(std::vector<uint8_t>(nested.begin(), nested.end())), S_OK);
+    // Millions of empty binary lists.
+    BinaryWriter empty("xof 0303bin 0032");
+    for (int i = 0; i < 2000000; ++i) empty.integers({});
+    EXPECT_TRUE(FAILED(parseResult(empty.bytes)));
+    // Empty lists between the members of a mesh are harmless.
+    BinaryWriter spaced("xof 0303bin 0032");
+    spaced.name("Mesh").open().integers({3}).floats({}).floats({0, 0, 0, 0, 1, 0, 1, 0, 0}).integers({});
+    spaced.integers({1, 3, 0, 1, 2}).close();
+    EXPECT_EQ(parseResult(spaced.bytes), S_OK);
+    // Big polygons whose fans would multiply into tens of millions of triangles.
+    std::string fan = "xof 0302txt 0032\nMesh { 3; 0;0;0;, 0;1;0;, 1;0;0;; 1000;";
+    std::string polygon = "4096;";
+    for (int k = 0; k < 4096; ++k) polygon += k ? ",0" : "0";
+    for (int i = 0; i < 1000; ++i) fan += polygon + ";,";
+    fan += "; }";
+    EXPECT_TRUE(FAILED(parseResult(std::vector<uint8_t>(fan.begin(), fan.end()))));
+    // A compressed file that claims a huge body but holds none.
+    std::vector<uint8_t> claim = {'x', 'o', 'f', ' ', '0', '3', '0', '3', 't', 'z', 'i', 'p', '0', '0', '3', '2',
+                                  0xFF, 0xFF, 0xFF, 0x7F};
+    EXPECT_TRUE(FAILED(parseResult(claim)));
+}
+
 TEST(XFile, TruncationsAndByteFlipsOfValidFilesNeverCrash) {
-    std::vector<std::vector<uint8_t>> sources = {std::vector<uint8_t>(quadText.begin(), quadText.end()), quadBinary(),
-                                                 compress("xof 0303tzip0032", quadText.substr(16))};
+    const std::vector<uint8_t> binary = quadBinary(), wide = quadBinary(true);
+    std::vector<std::vector<uint8_t>> sources = {std::vector<uint8_t>(quadText.begin(), quadText.end()), binary, wide,
+                                                 compress("xof 0303tzip0032", quadText.substr(16)),
+                                                 compress("xof 0303bzip0064", std::string(wide.begin() + 16, wide.end()))};
     uint32_t seed = 12345;
     for (const auto& source : sources) {
-        for (size_t cut = 0; cut < source.size(); cut += 3) parseResult(std::vector<uint8_t>(source.begin(), source.begin() + long(cut)));
-        for (int round = 0; round < 300; ++round) {
+        for (size_t cut = 0; cut < source.size(); ++cut) parseResult(std::vector<uint8_t>(source.begin(), source.begin() + long(cut)));
+        for (int round = 0; round < 2000; ++round) {
             std::vector<uint8_t> damaged = source;
             for (int flips = 0; flips < 3; ++flips) {
                 seed = seed * 1664525u + 1013904223u;
