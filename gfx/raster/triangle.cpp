@@ -29,7 +29,11 @@ constexpr float subpixel = float(1 << subpixelBits);
 constexpr int chunk = 64;
 
 // NaN becomes 0, so a broken attribute can never turn into a wild byte.
-inline float clamp01(float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; }
+// Written as a max then a min, which map straight onto the vector instructions.
+inline float clamp01(float v) {
+    const float low = v > 0.0f ? v : 0.0f;
+    return low < 1.0f ? low : 1.0f;
+}
 
 inline uint32_t toByte(float v) { return uint32_t(int32_t(clamp01(v) * 255.0f + 0.5f)); }
 
@@ -76,13 +80,25 @@ struct Plane {
 
 // Where the pixels of a chunk stand in the pipeline: their attributes, colours and survival.
 struct Lanes {
+    // Where the pixels are: a chunk gathers covered pixels of a triangle row after row, so small
+    // triangles fill it as well as large ones do.
+    int n;
+    bool contiguous;       // one run of a row: the target is read and written in place
+    uint32_t* colorBase;   // the target's colour words, indexed by colorIndex
+    uint32_t* depthBase;   // the depth words, indexed by depthIndex; null where the surface does not reach
+    int32_t colorIndex[chunk];
+    int32_t depthIndex[chunk];
     float fx[chunk];
+    float fy[chunk];
+    uint32_t stored[chunk];  // depth and stencil words as read, updated in place
+    uint32_t pixel[chunk];   // colour words as read
     float w[chunk];
     float attributes[attributeCount][chunk];
     float current[4][chunk];
     float temp[4][chunk];
     float texel[4][chunk];
     float lod[chunk];
+    float levels[4][4][chunk];  // samples of the mip levels a chunk spans
     float args[3][4][chunk];
     float result[4][chunk];
     float dst[4][chunk];
@@ -161,8 +177,9 @@ RASTER_INLINE void resolveAxis(const Axis& axis, const int* in, int* out, int n)
 
 inline float sanitize(float u) {
     // Bound the coordinates so huge values cannot overflow the integer texel index.
-    u = u < -1.0e6f ? -1.0e6f : (u > 1.0e6f ? 1.0e6f : u);
-    return u != u ? 0.0f : u;
+    const float number = u == u ? u : 0.0f;
+    const float low = number > -1.0e6f ? number : -1.0e6f;
+    return low < 1.0e6f ? low : 1.0e6f;
 }
 
 template <bool Opaque>
@@ -250,24 +267,76 @@ RASTER_INLINE void sampleLevelLanes(const TextureLevel& level, const Sampler& sa
         fetchBilinear<false>(level.texels, a, b, c, d, wx, wy, n, out);
 }
 
-RASTER_INLINE void sampleLanes(const Texture& texture, const Sampler& sampler, const float* u, const float* v, const float* lod,
-                 int n, float (*out)[chunk]) {
-    bool minified = false;
-    if (lod)
-        for (int i = 0; i < n; ++i) minified |= lod[i] > 0.0f;
+// Every lane picks its own mip level (or two, to blend); a chunk usually spans one or two levels, so
+// each level in use is sampled for the whole chunk and every lane takes what it needs from them.
+RASTER_INLINE void sampleLanes(const Texture& texture, const Sampler& sampler, const float* u, const float* v,
+                               const float* lod, int n, float (*out)[chunk], float (*scratch)[4][chunk]) {
     const bool border = sampler.addressU == Address::Border || sampler.addressV == Address::Border;
-    if (texture.levelCount > 0 && !border && (!minified || sampler.mip == Filter::None || texture.levelCount == 1)) {
-        // One level for the whole chunk; only the filter may differ between lanes.
-        bool magnified = !minified;
-        if (lod && minified)
-            for (int i = 0; i < n; ++i) magnified |= lod[i] <= 0.0f;
-        if (!minified || sampler.mag == sampler.min) {
-            sampleLevelLanes(texture.levels[0], sampler, texture.opaque, minified ? sampler.min : sampler.mag, u, v, n,
-                             out);
-            return;
+    if (texture.levelCount > 0 && !border) {
+        int level[chunk];
+        float weight[chunk];
+        int32_t magnified[chunk];
+        const float maxLevel = float(texture.levelCount - 1);
+        const bool mipmapped = sampler.mip != Filter::None && texture.levelCount > 1;
+        for (int i = 0; i < n; ++i) {
+            const float l = lod ? lod[i] : 0.0f;
+            magnified[i] = l <= 0.0f;
+            int chosen = 0;
+            float blend = 0.0f;
+            if (!magnified[i] && mipmapped) {
+                if (sampler.mip == Filter::Point) {
+                    const float rounded = std::floor(l + 0.5f);
+                    chosen = int(rounded < maxLevel ? rounded : maxLevel);
+                } else {
+                    const float clamped = l < maxLevel ? l : maxLevel;
+                    chosen = int(std::floor(clamped));
+                    blend = chosen + 1 < texture.levelCount ? clamped - float(chosen) : 0.0f;
+                }
+            }
+            level[i] = chosen;
+            weight[i] = blend;
         }
-        if (!magnified) {
-            sampleLevelLanes(texture.levels[0], sampler, texture.opaque, sampler.min, u, v, n, out);
+        // Where both filters are the same, a magnified lane is just a lane on level 0.
+        const bool separateMag = sampler.mag != sampler.min;
+        int low = texture.levelCount, high = -1;
+        bool anyMag = false;
+        for (int i = 0; i < n; ++i) {
+            if (separateMag && magnified[i]) {
+                anyMag = true;
+                continue;
+            }
+            low = std::min(low, level[i]);
+            high = std::max(high, level[i] + (weight[i] > 0.0f ? 1 : 0));
+        }
+        const int levels = high >= low ? high - low + 1 : 0;
+        if (levels + (anyMag ? 1 : 0) <= 4) {
+            for (int j = 0; j < levels; ++j)
+                sampleLevelLanes(texture.levels[low + j], sampler, texture.opaque, sampler.min, u, v, n, scratch[j]);
+            if (anyMag)
+                sampleLevelLanes(texture.levels[0], sampler, texture.opaque, sampler.mag, u, v, n, scratch[levels]);
+            if (levels == 1 && !anyMag) {
+                for (int k = 0; k < 4; ++k)
+                    for (int i = 0; i < n; ++i) out[k][i] = scratch[0][k][i];
+                return;
+            }
+            if (levels == 0) {
+                for (int k = 0; k < 4; ++k)
+                    for (int i = 0; i < n; ++i) out[k][i] = scratch[0][k][i];
+                return;
+            }
+            for (int i = 0; i < n; ++i) {
+                if (separateMag && magnified[i]) {
+                    for (int k = 0; k < 4; ++k) out[k][i] = scratch[levels][k][i];
+                    continue;
+                }
+                const float(*first)[chunk] = scratch[level[i] - low];
+                if (weight[i] > 0.0f) {
+                    const float(*second)[chunk] = scratch[level[i] + 1 - low];
+                    for (int k = 0; k < 4; ++k) out[k][i] = first[k][i] + (second[k][i] - first[k][i]) * weight[i];
+                } else {
+                    for (int k = 0; k < 4; ++k) out[k][i] = first[k][i];
+                }
+            }
             return;
         }
     }
@@ -371,7 +440,7 @@ RASTER_INLINE void runStage(const Shader& sh, int s, Lanes& L, int n) {
             for (int i = 0; i < n; ++i) L.lod[i] = L.lod[i] > 1.0f ? 0.5f * std::log2(L.lod[i]) : 0.0f;
             lod = L.lod;
         }
-        sampleLanes(*stage.texture, stage.sampler, u, v, lod, n, L.texel);
+        sampleLanes(*stage.texture, stage.sampler, u, v, lod, n, L.texel, L.levels);
     } else {
         for (int i = 0; i < n; ++i) L.texel[0][i] = L.texel[1][i] = L.texel[2][i] = 0.0f;
         for (int i = 0; i < n; ++i) L.texel[3][i] = 1.0f;
@@ -468,22 +537,25 @@ RASTER_INLINE void blendLanes(const Shader& sh, Lanes& L, int n) {
 
 // --- one chunk of a span ----------------------------------------------------------------------------
 
-// Pixels [x, x + n) of row y; `depthRow` is null where the depth surface does not reach.
-RASTER_CLONES void shadeChunk(const Shader& sh, Lanes& L, int y, int x, int n, uint32_t* colorRow,
-                              uint32_t* depthRow) {
+// The pixels the chunk in `L` describes.
+RASTER_CLONES void shadeChunk(const Shader& sh, Lanes& L) {
     const State& state = *sh.state;
-    const float fy = float(y);
-    for (int i = 0; i < n; ++i) L.fx[i] = float(x + i);
+    const int n = L.n;
     for (int i = 0; i < n; ++i) L.alive[i] = 1;
 
-    const bool depthStencil = depthRow && (sh.depthTest || sh.stencilTest);
-    const float zRow = sh.z.c + sh.z.dy * fy;
+    const bool depthStencil = L.depthBase && (sh.depthTest || sh.stencilTest);
     if (depthStencil) {
-        for (int i = 0; i < n; ++i) L.depth[i] = toDepth(zRow + sh.z.dx * L.fx[i]);
+        if (L.contiguous) {
+            const uint32_t* words = L.depthBase + L.depthIndex[0];
+            for (int i = 0; i < n; ++i) L.stored[i] = words[i];
+        } else {
+            for (int i = 0; i < n; ++i) L.stored[i] = L.depthBase[L.depthIndex[i]];
+        }
+        for (int i = 0; i < n; ++i) L.depth[i] = toDepth(sh.z.c + sh.z.dx * L.fx[i] + sh.z.dy * L.fy[i]);
         // A pixel that fails the depth or stencil test without a stencil update to make can be dropped
         // before it is shaded: its colour would be thrown away.
         if (sh.earlyReject) {
-            const uint32_t* stored = depthRow + x;
+            const uint32_t* stored = L.stored;
             if (sh.stencilTest) {
                 const uint32_t ref = state.stencilRef & state.stencilMask & 0xFF, mask = state.stencilMask;
                 for (int i = 0; i < n; ++i)
@@ -508,9 +580,8 @@ RASTER_CLONES void shadeChunk(const Shader& sh, Lanes& L, int y, int x, int n, u
         const float w = q != 0.0f ? 1.0f / q : 0.0f;
         for (int i = 0; i < n; ++i) L.w[i] = w;
     } else {
-        const float qRow = sh.q.c + sh.q.dy * fy;
         for (int i = 0; i < n; ++i) {
-            const float q = qRow + sh.q.dx * L.fx[i];
+            const float q = sh.q.c + sh.q.dx * L.fx[i] + sh.q.dy * L.fy[i];
             L.w[i] = q != 0.0f ? 1.0f / q : 0.0f;
         }
     }
@@ -521,8 +592,7 @@ RASTER_CLONES void shadeChunk(const Shader& sh, Lanes& L, int y, int x, int n, u
         if (sh.flat && a < 8) {
             for (int i = 0; i < n; ++i) out[i] = p.c;
         } else {
-            const float row = p.c + p.dy * fy;
-            for (int i = 0; i < n; ++i) out[i] = (row + p.dx * L.fx[i]) * L.w[i];
+            for (int i = 0; i < n; ++i) out[i] = (p.c + p.dx * L.fx[i] + p.dy * L.fy[i]) * L.w[i];
         }
     }
 
@@ -548,7 +618,7 @@ RASTER_CLONES void shadeChunk(const Shader& sh, Lanes& L, int y, int x, int n, u
     }
 
     if (depthStencil) {
-        uint32_t* words = depthRow + x;
+        uint32_t* words = L.stored;
         for (int i = 0; i < n; ++i) {
             if (!L.alive[i]) continue;
             const uint32_t stored = words[i];
@@ -572,9 +642,21 @@ RASTER_CLONES void shadeChunk(const Shader& sh, Lanes& L, int y, int x, int n, u
             words[i] = newWord;
             if (!stencilPass || !depthPass) L.alive[i] = 0;
         }
+        if (L.contiguous) {
+            uint32_t* target = L.depthBase + L.depthIndex[0];
+            for (int i = 0; i < n; ++i) target[i] = words[i];
+        } else {
+            for (int i = 0; i < n; ++i) L.depthBase[L.depthIndex[i]] = words[i];
+        }
     }
 
-    uint32_t* pixels = colorRow + x;
+    uint32_t* pixels = L.pixel;
+    if (L.contiguous) {
+        const uint32_t* source = L.colorBase + L.colorIndex[0];
+        for (int i = 0; i < n; ++i) pixels[i] = source[i];
+    } else {
+        for (int i = 0; i < n; ++i) pixels[i] = L.colorBase[L.colorIndex[i]];
+    }
     if (sh.blend) {
         constexpr float scale = 1.0f / 255.0f;
         for (int i = 0; i < n; ++i) {
@@ -593,6 +675,13 @@ RASTER_CLONES void shadeChunk(const Shader& sh, Lanes& L, int y, int x, int n, u
         const uint32_t old = pixels[i];
         const uint32_t written = (old & ~mask) | (color & mask);
         pixels[i] = L.alive[i] ? written : old;
+    }
+    if (L.contiguous) {
+        uint32_t* target = L.colorBase + L.colorIndex[0];
+        for (int i = 0; i < n; ++i) target[i] = pixels[i];
+    } else {
+        for (int i = 0; i < n; ++i)
+            if (L.alive[i]) L.colorBase[L.colorIndex[i]] = pixels[i];
     }
 }
 
@@ -729,6 +818,8 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
                    ((state.colorWriteEnable & 4) ? 0x000000FFu : 0) | ((state.colorWriteEnable & 8) ? 0xFF000000u : 0);
 
     thread_local Lanes lanes;
+    lanes.n = 0;
+    lanes.colorBase = target.color;
     for (int y = y0; y <= y1; ++y) {
         int64_t e[3] = {rowStart[0], rowStart[1], rowStart[2]};
         rowStart[0] += stepY[0];
@@ -752,19 +843,39 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
         }
         if (first > last) continue;
         const int xs = x0 + int(first), xe = x0 + int(last);
-        uint32_t* colorRow = target.color + size_t(y) * size_t(target.colorPitch);
-        uint32_t* depthRow = target.depthStencil && y < target.depthHeight
-                                 ? target.depthStencil + size_t(y) * size_t(target.depthPitch)
-                                 : nullptr;
+        const int32_t colorRow = y * target.colorPitch;
+        const bool depthRow = target.depthStencil && y < target.depthHeight;
+        const int32_t depthRowStart = depthRow ? y * target.depthPitch : 0;
         const int depthEnd = depthRow ? std::min(xe + 1, target.depthWidth) : xs;
         for (int x = xs; x <= xe;) {
+            // A chunk either has depth words for all its pixels or for none.
             const bool withDepth = x < depthEnd;
+            if (lanes.n > 0 && (withDepth != (lanes.depthBase != nullptr) || lanes.n == chunk)) {
+                shadeChunk(sh, lanes);
+                lanes.n = 0;
+            }
+            if (lanes.n == 0) {
+                lanes.contiguous = true;
+                lanes.depthBase = withDepth ? target.depthStencil : nullptr;
+            } else {
+                lanes.contiguous = false;
+            }
             const int end = withDepth ? depthEnd : xe + 1;
-            const int n = std::min(chunk, end - x);
-            shadeChunk(sh, lanes, y, x, n, colorRow, withDepth ? depthRow : nullptr);
-            x += n;
+            const int count = std::min(chunk - lanes.n, end - x);
+            const int at = lanes.n;
+            const float fy = float(y);
+            for (int i = 0; i < count; ++i) {
+                lanes.fx[at + i] = float(x + i);
+                lanes.fy[at + i] = fy;
+                lanes.colorIndex[at + i] = colorRow + x + i;
+                lanes.depthIndex[at + i] = depthRowStart + x + i;
+            }
+            lanes.n += count;
+            x += count;
         }
     }
+    if (lanes.n > 0) shadeChunk(sh, lanes);
+    lanes.n = 0;
 }
 
 }  // namespace raster
