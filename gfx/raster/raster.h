@@ -130,4 +130,8 @@ void draw(const State& state, const Target& target, const Geometry& geometry);
 // same. Tools that render frames in parallel of their own ask for 1.
 void setWorkerThreads(int count);
 
+// Whether common states may run one-pass span routines (the default) instead of the general pipeline.
+// Both give the same bytes; tests and benchmarks switch it off to compare.
+void setSpecialisedSpans(bool enabled);
+
 }  // namespace raster
