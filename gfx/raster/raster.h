@@ -131,7 +131,7 @@ void draw(const State& state, const Target& target, const Geometry& geometry);
 void setWorkerThreads(int count);
 
 // Whether common states may run one-pass span routines (the default) instead of the general pipeline.
-// Both give the same bytes; tests and benchmarks switch it off to compare.
+// They agree to within two steps of 255; tests and benchmarks switch them off to compare.
 void setSpecialisedSpans(bool enabled);
 
 }  // namespace raster
