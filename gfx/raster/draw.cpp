@@ -77,9 +77,14 @@ ScreenVertex pretransformed(const ClipVertex& c, int attributes) {
 }
 
 thread_local std::vector<ScreenTriangle>* collected = nullptr;
+// With one worker there is nobody to share with: triangles are drawn as they come, not copied first.
+thread_local const PixelSetup* immediate = nullptr;
 
 void emit(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, bool cull) {
-    collected->push_back(ScreenTriangle{{a, b, c}, cull});
+    if (immediate)
+        rasterizeTriangle(*immediate, a, b, c, cull);
+    else
+        collected->push_back(ScreenTriangle{{a, b, c}, cull});
 }
 
 void drawTriangle(const PixelSetup& setup, const ClipVertex& a, const ClipVertex& b, const ClipVertex& c,
@@ -272,6 +277,7 @@ void draw(const State& state, const Target& target, const Geometry& geometry) {
     thread_local std::vector<ScreenTriangle> triangles;
     triangles.clear();
     collected = &triangles;
+    immediate = workerCount.load() > 1 ? nullptr : &setup;
     const bool screenSpace = isPretransformed(geometry.fvf);
     const ClipVertex* const* v = vertices.data();
     switch (geometry.primitive) {
@@ -299,6 +305,7 @@ void draw(const State& state, const Target& target, const Geometry& geometry) {
             break;
     }
     collected = nullptr;
+    immediate = nullptr;
     if (triangles.empty()) return;
 
     double work = 0;

@@ -1,21 +1,44 @@
 // Triangle setup and rasterisation (fixed-point edge functions, top-left fill rule, pixel centres on
 // integer coordinates), and the per-pixel pipeline: texture stages, specular add, alpha test,
 // stencil and depth, blending and the colour write mask.
+//
+// Each row of a triangle is cut to its exact span, and the span is shaded a chunk of pixels at a
+// time, one pipeline step over the whole chunk before the next: the state is looked at once per
+// chunk instead of once per pixel, and the steps are plain loops over arrays that the compiler turns
+// into vector code. The hot entry is built twice, for AVX2 and for any x86-64, with the same
+// operations in the same order (no fused multiply-add), so both give the same bytes.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
 #include "gfx/raster/internal.h"
 
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__)
+#define RASTER_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define RASTER_CLONES
+#endif
+// Everything a chunk runs is inlined into it, so each build of the chunk is vector code throughout.
+#define RASTER_INLINE [[gnu::always_inline]] inline
+
 namespace raster {
 
 namespace {
 
 constexpr float subpixel = float(1 << subpixelBits);
+constexpr int chunk = 64;
 
-inline float clamp01(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
+// NaN becomes 0, so a broken attribute can never turn into a wild byte.
+// Written as a max then a min, which map straight onto the vector instructions.
+inline float clamp01(float v) {
+    const float low = v > 0.0f ? v : 0.0f;
+    return low < 1.0f ? low : 1.0f;
+}
 
-inline uint32_t toByte(float v) { return uint32_t(clamp01(v) * 255.0f + 0.5f); }
+inline uint32_t toByte(float v) { return uint32_t(int32_t(clamp01(v) * 255.0f + 0.5f)); }
+
+// In double: a float cannot hold 2^24 - 1 + 0.5, and 1.0 would round past the largest depth.
+inline uint32_t toDepth(float z) { return uint32_t(int32_t(double(clamp01(z)) * 16777215.0 + 0.5)); }
 
 inline void unpack(uint32_t c, float out[4]) {
     constexpr float scale = 1.0f / 255.0f;
@@ -51,85 +74,616 @@ inline uint32_t stencilOp(uint32_t op, uint32_t value, uint32_t ref) {
     }
 }
 
-void blendFactor(uint32_t factor, const float src[4], const float dst[4], uint32_t blendConstant, float out[4]) {
-    switch (factor) {
-        case 1: out[0] = out[1] = out[2] = out[3] = 0; return;
-        case 3: for (int k = 0; k < 4; ++k) out[k] = src[k]; return;
-        case 4: for (int k = 0; k < 4; ++k) out[k] = 1 - src[k]; return;
-        case 5: out[0] = out[1] = out[2] = out[3] = src[3]; return;
-        case 6: out[0] = out[1] = out[2] = out[3] = 1 - src[3]; return;
-        case 7: out[0] = out[1] = out[2] = out[3] = dst[3]; return;
-        case 8: out[0] = out[1] = out[2] = out[3] = 1 - dst[3]; return;
-        case 9: for (int k = 0; k < 4; ++k) out[k] = dst[k]; return;
-        case 10: for (int k = 0; k < 4; ++k) out[k] = 1 - dst[k]; return;
-        case 11: {
-            float f = std::min(src[3], 1 - dst[3]);
-            out[0] = out[1] = out[2] = f;
-            out[3] = 1;
-            return;
+struct Plane {
+    float c, dx, dy;
+};
+
+// Where the pixels of a chunk stand in the pipeline: their attributes, colours and survival.
+struct Lanes {
+    // Where the pixels are: a chunk gathers covered pixels of a triangle row after row, so small
+    // triangles fill it as well as large ones do.
+    int n;
+    bool contiguous;       // one run of a row: the target is read and written in place
+    uint32_t* colorBase;   // the target's colour words, indexed by colorIndex
+    uint32_t* depthBase;   // the depth words, indexed by depthIndex; null where the surface does not reach
+    int32_t colorIndex[chunk];
+    int32_t depthIndex[chunk];
+    float fx[chunk];
+    float fy[chunk];
+    uint32_t stored[chunk];  // depth and stencil words as read, updated in place
+    uint32_t pixel[chunk];   // colour words as read
+    float w[chunk];
+    float attributes[attributeCount][chunk];
+    float current[4][chunk];
+    float temp[4][chunk];
+    float texel[4][chunk];
+    float lod[chunk];
+    float levels[4][4][chunk];  // samples of the mip levels a chunk spans
+    float args[3][4][chunk];
+    float result[4][chunk];
+    float dst[4][chunk];
+    uint32_t depth[chunk];
+    int32_t alive[chunk];
+};
+
+// What a triangle's pixels need, resolved once per triangle.
+struct Shader {
+    const State* state;
+    const Target* target;
+    int stages;
+    bool flat;
+    bool affine;  // 1/w is the same everywhere: pre-transformed or parallel to the screen
+    bool used[attributeCount];
+    Plane z, q;
+    Plane planes[attributeCount];
+    float factor[4];
+    bool modulates[maxTextureStages];
+    bool needsLod[maxTextureStages];
+    bool depthTest, stencilTest, earlyReject;
+    int blend;  // 0 none, 1 source alpha over, 2 source alpha added, 3 anything else
+    uint32_t writeMask;
+};
+
+// --- texture sampling over a chunk -------------------------------------------------------------
+
+inline int addressIndex(int i, int n, Address mode) {
+    switch (mode) {
+        case Address::Clamp:
+        case Address::Border:
+            return i < 0 ? 0 : (i >= n ? n - 1 : i);
+        case Address::Mirror:
+        case Address::MirrorOnce: {
+            int period = 2 * n;
+            int m = ((i % period) + period) % period;
+            return m < n ? m : period - 1 - m;
         }
-        case 14: unpack(blendConstant, out); return;
-        case 15:
-            unpack(blendConstant, out);
-            for (int k = 0; k < 4; ++k) out[k] = 1 - out[k];
-            return;
-        default: out[0] = out[1] = out[2] = out[3] = 1; return;
+        default: {
+            int m = i % n;
+            return m < 0 ? m + n : m;
+        }
     }
 }
 
-struct StageInputs {
-    const float* diffuse;
-    const float* specular;
-    const float* current;
-    const float* texture;
-    const float* factor;
-    const float* temp;
+// Wrap on a power-of-two size is a mask; clamp is a min/max; both vectorise.
+struct Axis {
+    int n;
+    Address mode;
+    int kind;  // 0 mask, 1 clamp, 2 general
+    int mask;
+    Axis(int size, Address m) : n(size), mode(m) {
+        if (m == Address::Wrap && (n & (n - 1)) == 0) {
+            kind = 0;
+            mask = n - 1;
+        } else if (m == Address::Clamp) {
+            kind = 1;
+            mask = 0;
+        } else {
+            kind = 2;
+            mask = 0;
+        }
+    }
 };
 
-inline void argument(uint32_t arg, const StageInputs& in, float out[4]) {
-    const float* source;
+RASTER_INLINE void resolveAxis(const Axis& axis, const int* in, int* out, int n) {
+    if (axis.kind == 0) {
+        for (int i = 0; i < n; ++i) out[i] = in[i] & axis.mask;
+    } else if (axis.kind == 1) {
+        const int last = axis.n - 1;
+        for (int i = 0; i < n; ++i) out[i] = in[i] < 0 ? 0 : (in[i] > last ? last : in[i]);
+    } else {
+        for (int i = 0; i < n; ++i) out[i] = addressIndex(in[i], axis.n, axis.mode);
+    }
+}
+
+inline float sanitize(float u) {
+    // Bound the coordinates so huge values cannot overflow the integer texel index.
+    const float number = u == u ? u : 0.0f;
+    const float low = number > -1.0e6f ? number : -1.0e6f;
+    return low < 1.0e6f ? low : 1.0e6f;
+}
+
+template <bool Opaque>
+RASTER_INLINE void fetchBilinear(const uint32_t* texels, const int* a, const int* b, const int* c, const int* d, const float* wx,
+                   const float* wy, int n, float (*out)[chunk]) {
+    constexpr float scale = 1.0f / 255.0f;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t t00 = texels[a[i]], t10 = texels[b[i]], t01 = texels[c[i]], t11 = texels[d[i]];
+        for (int k = 0; k < 4; ++k) {
+            const int shift = k == 3 ? 24 : 16 - 8 * k;
+            float c00, c10, c01, c11;
+            if (Opaque && k == 3) {
+                c00 = c10 = c01 = c11 = 1.0f;
+            } else {
+                c00 = float(int32_t((t00 >> shift) & 0xFF)) * scale;
+                c10 = float(int32_t((t10 >> shift) & 0xFF)) * scale;
+                c01 = float(int32_t((t01 >> shift) & 0xFF)) * scale;
+                c11 = float(int32_t((t11 >> shift) & 0xFF)) * scale;
+            }
+            const float top = c00 + (c10 - c00) * wx[i];
+            const float bottom = c01 + (c11 - c01) * wx[i];
+            out[k][i] = top + (bottom - top) * wy[i];
+        }
+    }
+}
+
+template <bool Opaque>
+RASTER_INLINE void fetchPoint(const uint32_t* texels, const int* a, int n, float (*out)[chunk]) {
+    constexpr float scale = 1.0f / 255.0f;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t c = texels[a[i]];
+        out[0][i] = float(int32_t((c >> 16) & 0xFF)) * scale;
+        out[1][i] = float(int32_t((c >> 8) & 0xFF)) * scale;
+        out[2][i] = float(int32_t(c & 0xFF)) * scale;
+        out[3][i] = Opaque ? 1.0f : float(int32_t(c >> 24)) * scale;
+    }
+}
+
+// One level, one filter, every lane of the chunk; border addressing goes through the per-pixel sampler.
+RASTER_INLINE void sampleLevelLanes(const TextureLevel& level, const Sampler& sampler, bool opaque, Filter filter,
+                             const float* u, const float* v, int n, float (*out)[chunk]) {
+    const Axis ax(level.width, sampler.addressU), ay(level.height, sampler.addressV);
+    const float width = float(level.width), height = float(level.height);
+    int x0[chunk], y0[chunk], xa[chunk], xb[chunk], ya[chunk], yb[chunk];
+    if (filter != Filter::Linear) {
+        for (int i = 0; i < n; ++i) {
+            x0[i] = int(std::floor(sanitize(u[i]) * width));
+            y0[i] = int(std::floor(sanitize(v[i]) * height));
+        }
+        resolveAxis(ax, x0, xa, n);
+        resolveAxis(ay, y0, ya, n);
+        for (int i = 0; i < n; ++i) xa[i] += ya[i] * level.width;
+        if (opaque)
+            fetchPoint<true>(level.texels, xa, n, out);
+        else
+            fetchPoint<false>(level.texels, xa, n, out);
+        return;
+    }
+    float wx[chunk], wy[chunk];
+    for (int i = 0; i < n; ++i) {
+        const float sx = sanitize(u[i]) * width - 0.5f, ty = sanitize(v[i]) * height - 0.5f;
+        const float fx = std::floor(sx), fy = std::floor(ty);
+        x0[i] = int(fx);
+        y0[i] = int(fy);
+        wx[i] = sx - fx;
+        wy[i] = ty - fy;
+    }
+    resolveAxis(ax, x0, xa, n);
+    resolveAxis(ay, y0, ya, n);
+    for (int i = 0; i < n; ++i) x0[i] += 1;
+    for (int i = 0; i < n; ++i) y0[i] += 1;
+    resolveAxis(ax, x0, xb, n);
+    resolveAxis(ay, y0, yb, n);
+    int a[chunk], b[chunk], c[chunk], d[chunk];
+    for (int i = 0; i < n; ++i) {
+        const int rowA = ya[i] * level.width, rowB = yb[i] * level.width;
+        a[i] = rowA + xa[i];
+        b[i] = rowA + xb[i];
+        c[i] = rowB + xa[i];
+        d[i] = rowB + xb[i];
+    }
+    if (opaque)
+        fetchBilinear<true>(level.texels, a, b, c, d, wx, wy, n, out);
+    else
+        fetchBilinear<false>(level.texels, a, b, c, d, wx, wy, n, out);
+}
+
+// Every lane picks its own mip level (or two, to blend); a chunk usually spans one or two levels, so
+// each level in use is sampled for the whole chunk and every lane takes what it needs from them.
+RASTER_INLINE void sampleLanes(const Texture& texture, const Sampler& sampler, const float* u, const float* v,
+                               const float* lod, int n, float (*out)[chunk], float (*scratch)[4][chunk]) {
+    const bool border = sampler.addressU == Address::Border || sampler.addressV == Address::Border;
+    if (texture.levelCount > 0 && !border) {
+        int level[chunk];
+        float weight[chunk];
+        int32_t magnified[chunk];
+        const float maxLevel = float(texture.levelCount - 1);
+        const bool mipmapped = sampler.mip != Filter::None && texture.levelCount > 1;
+        for (int i = 0; i < n; ++i) {
+            const float l = lod ? lod[i] : 0.0f;
+            magnified[i] = l <= 0.0f;
+            int chosen = 0;
+            float blend = 0.0f;
+            if (!magnified[i] && mipmapped) {
+                if (sampler.mip == Filter::Point) {
+                    const float rounded = std::floor(l + 0.5f);
+                    chosen = int(rounded < maxLevel ? rounded : maxLevel);
+                } else {
+                    const float clamped = l < maxLevel ? l : maxLevel;
+                    chosen = int(std::floor(clamped));
+                    blend = chosen + 1 < texture.levelCount ? clamped - float(chosen) : 0.0f;
+                }
+            }
+            level[i] = chosen;
+            weight[i] = blend;
+        }
+        // Where both filters are the same, a magnified lane is just a lane on level 0.
+        const bool separateMag = sampler.mag != sampler.min;
+        int low = texture.levelCount, high = -1;
+        bool anyMag = false;
+        for (int i = 0; i < n; ++i) {
+            if (separateMag && magnified[i]) {
+                anyMag = true;
+                continue;
+            }
+            low = std::min(low, level[i]);
+            high = std::max(high, level[i] + (weight[i] > 0.0f ? 1 : 0));
+        }
+        const int levels = high >= low ? high - low + 1 : 0;
+        if (levels + (anyMag ? 1 : 0) <= 4) {
+            for (int j = 0; j < levels; ++j)
+                sampleLevelLanes(texture.levels[low + j], sampler, texture.opaque, sampler.min, u, v, n, scratch[j]);
+            if (anyMag)
+                sampleLevelLanes(texture.levels[0], sampler, texture.opaque, sampler.mag, u, v, n, scratch[levels]);
+            if (levels == 1 && !anyMag) {
+                for (int k = 0; k < 4; ++k)
+                    for (int i = 0; i < n; ++i) out[k][i] = scratch[0][k][i];
+                return;
+            }
+            if (levels == 0) {
+                for (int k = 0; k < 4; ++k)
+                    for (int i = 0; i < n; ++i) out[k][i] = scratch[0][k][i];
+                return;
+            }
+            for (int i = 0; i < n; ++i) {
+                if (separateMag && magnified[i]) {
+                    for (int k = 0; k < 4; ++k) out[k][i] = scratch[levels][k][i];
+                    continue;
+                }
+                const float(*first)[chunk] = scratch[level[i] - low];
+                if (weight[i] > 0.0f) {
+                    const float(*second)[chunk] = scratch[level[i] + 1 - low];
+                    for (int k = 0; k < 4; ++k) out[k][i] = first[k][i] + (second[k][i] - first[k][i]) * weight[i];
+                } else {
+                    for (int k = 0; k < 4; ++k) out[k][i] = first[k][i];
+                }
+            }
+            return;
+        }
+    }
+    float texel[4];
+    for (int i = 0; i < n; ++i) {
+        sampleTexture(texture, sampler, u[i], v[i], lod ? lod[i] : 0.0f, texel);
+        for (int k = 0; k < 4; ++k) out[k][i] = texel[k];
+    }
+}
+
+// --- texture stages -------------------------------------------------------------------------------
+
+struct StageSources {
+    const float (*diffuse)[chunk];
+    const float (*specular)[chunk];
+    const float (*current)[chunk];
+    const float (*texture)[chunk];
+    const float (*temp)[chunk];
+    const float* factor;
+};
+
+RASTER_INLINE void argumentLanes(uint32_t arg, const StageSources& in, int n, float (*out)[chunk]) {
+    const float(*source)[chunk] = nullptr;
     switch (arg & 0xF) {
         case 0: source = in.diffuse; break;
         case 2: source = in.texture; break;
-        case 3: source = in.factor; break;
+        case 3: break;
         case 4: source = in.specular; break;
         case 5: source = in.temp; break;
         default: source = in.current; break;
     }
-    for (int k = 0; k < 4; ++k) out[k] = source[k];
-    if (arg & 0x10)
-        for (int k = 0; k < 4; ++k) out[k] = 1 - out[k];
-    if (arg & 0x20) out[0] = out[1] = out[2] = out[3];
-}
-
-// One texture operation on one channel group; `a1`, `a2`, `a0` are the arguments.
-inline float operate(uint32_t op, float a1, float a2, float a0, const StageInputs& in, int k) {
-    switch (op) {
-        case 2: return a1;
-        case 3: return a2;
-        case 4: return a1 * a2;
-        case 5: return a1 * a2 * 2;
-        case 6: return a1 * a2 * 4;
-        case 7: return a1 + a2;
-        case 8: return a1 + a2 - 0.5f;
-        case 9: return (a1 + a2 - 0.5f) * 2;
-        case 10: return a1 - a2;
-        case 11: return a1 + a2 - a1 * a2;
-        case 12: return a1 * in.diffuse[3] + a2 * (1 - in.diffuse[3]);
-        case 13: return a1 * in.texture[3] + a2 * (1 - in.texture[3]);
-        case 14: return a1 * in.factor[3] + a2 * (1 - in.factor[3]);
-        case 15: return a1 + a2 * (1 - in.texture[3]);
-        case 16: return a1 * in.current[3] + a2 * (1 - in.current[3]);
-        case 25: return a0 + a1 * a2;
-        case 26: return a0 * a1 + (1 - a0) * a2;
-        default: (void)k; return a1;
+    for (int k = 0; k < 4; ++k) {
+        const int from = (arg & 0x20) ? 3 : k;
+        if (source) {
+            for (int i = 0; i < n; ++i) out[k][i] = source[from][i];
+        } else {
+            for (int i = 0; i < n; ++i) out[k][i] = in.factor[from];
+        }
+        if (arg & 0x10)
+            for (int i = 0; i < n; ++i) out[k][i] = 1 - out[k][i];
     }
 }
 
-struct Plane {
-    float c, dx, dy;
-    float at(float x, float y) const { return c + dx * x + dy * y; }
-};
+// One texture operation on one channel of every lane.
+RASTER_INLINE void operateLanes(uint32_t op, const float* a1, const float* a2, const float* a0, const StageSources& in,
+                  int n, float* out) {
+    const float* diffuseAlpha = in.diffuse[3];
+    const float* textureAlpha = in.texture[3];
+    const float* currentAlpha = in.current[3];
+    const float factorAlpha = in.factor[3];
+    switch (op) {
+        case 2: for (int i = 0; i < n; ++i) out[i] = a1[i]; break;
+        case 3: for (int i = 0; i < n; ++i) out[i] = a2[i]; break;
+        case 4: for (int i = 0; i < n; ++i) out[i] = a1[i] * a2[i]; break;
+        case 5: for (int i = 0; i < n; ++i) out[i] = a1[i] * a2[i] * 2; break;
+        case 6: for (int i = 0; i < n; ++i) out[i] = a1[i] * a2[i] * 4; break;
+        case 7: for (int i = 0; i < n; ++i) out[i] = a1[i] + a2[i]; break;
+        case 8: for (int i = 0; i < n; ++i) out[i] = a1[i] + a2[i] - 0.5f; break;
+        case 9: for (int i = 0; i < n; ++i) out[i] = (a1[i] + a2[i] - 0.5f) * 2; break;
+        case 10: for (int i = 0; i < n; ++i) out[i] = a1[i] - a2[i]; break;
+        case 11: for (int i = 0; i < n; ++i) out[i] = a1[i] + a2[i] - a1[i] * a2[i]; break;
+        case 12:
+            for (int i = 0; i < n; ++i) out[i] = a1[i] * diffuseAlpha[i] + a2[i] * (1 - diffuseAlpha[i]);
+            break;
+        case 13:
+            for (int i = 0; i < n; ++i) out[i] = a1[i] * textureAlpha[i] + a2[i] * (1 - textureAlpha[i]);
+            break;
+        case 14: for (int i = 0; i < n; ++i) out[i] = a1[i] * factorAlpha + a2[i] * (1 - factorAlpha); break;
+        case 15: for (int i = 0; i < n; ++i) out[i] = a1[i] + a2[i] * (1 - textureAlpha[i]); break;
+        case 16:
+            for (int i = 0; i < n; ++i) out[i] = a1[i] * currentAlpha[i] + a2[i] * (1 - currentAlpha[i]);
+            break;
+        case 25: for (int i = 0; i < n; ++i) out[i] = a0[i] + a1[i] * a2[i]; break;
+        case 26: for (int i = 0; i < n; ++i) out[i] = a0[i] * a1[i] + (1 - a0[i]) * a2[i]; break;
+        default: for (int i = 0; i < n; ++i) out[i] = a1[i]; break;
+    }
+    for (int i = 0; i < n; ++i) out[i] = clamp01(out[i]);
+}
+
+RASTER_INLINE void runStage(const Shader& sh, int s, Lanes& L, int n) {
+    const Stage& stage = sh.state->stages[s];
+    if (stage.texture) {
+        const float* u = L.attributes[8 + 2 * s];
+        const float* v = L.attributes[9 + 2 * s];
+        const float* lod = nullptr;
+        if (sh.needsLod[s]) {
+            // Screen-space derivatives of the perspective-correct coordinates.
+            const Plane& pu = sh.planes[8 + 2 * s];
+            const Plane& pv = sh.planes[9 + 2 * s];
+            const float width = float(stage.texture->levels[0].width), height = float(stage.texture->levels[0].height);
+            for (int i = 0; i < n; ++i) {
+                const float w = L.w[i];
+                const float dudx = (pu.dx - u[i] * sh.q.dx) * w * width;
+                const float dvdx = (pv.dx - v[i] * sh.q.dx) * w * height;
+                const float dudy = (pu.dy - u[i] * sh.q.dy) * w * width;
+                const float dvdy = (pv.dy - v[i] * sh.q.dy) * w * height;
+                const float x = dudx * dudx + dvdx * dvdx, y = dudy * dudy + dvdy * dvdy;
+                L.lod[i] = x > y ? x : y;  // rho; the logarithm is only taken where it matters
+            }
+            // Only a positive level of detail changes the sample; rho <= 1 means magnification.
+            for (int i = 0; i < n; ++i) L.lod[i] = L.lod[i] > 1.0f ? 0.5f * std::log2(L.lod[i]) : 0.0f;
+            lod = L.lod;
+        }
+        sampleLanes(*stage.texture, stage.sampler, u, v, lod, n, L.texel, L.levels);
+    } else {
+        for (int i = 0; i < n; ++i) L.texel[0][i] = L.texel[1][i] = L.texel[2][i] = 0.0f;
+        for (int i = 0; i < n; ++i) L.texel[3][i] = 1.0f;
+    }
+    if (sh.modulates[s]) {
+        for (int k = 0; k < 4; ++k)
+            for (int i = 0; i < n; ++i) L.current[k][i] *= L.texel[k][i];
+        return;
+    }
+    const float(*diffuse)[chunk] = L.attributes;
+    StageSources in{diffuse, L.attributes + 4, s == 0 ? diffuse : L.current, L.texel, L.temp, sh.factor};
+    float(*a1)[chunk] = L.args[0];
+    float(*a2)[chunk] = L.args[1];
+    float(*a0)[chunk] = L.args[2];
+    argumentLanes(stage.colorArg1, in, n, a1);
+    argumentLanes(stage.colorArg2, in, n, a2);
+    argumentLanes(stage.colorArg0, in, n, a0);
+    if (stage.colorOp == 24) {  // dot product, replicated into every channel
+        for (int i = 0; i < n; ++i) {
+            const float d = 4 * ((a1[0][i] - 0.5f) * (a2[0][i] - 0.5f) + (a1[1][i] - 0.5f) * (a2[1][i] - 0.5f) +
+                                 (a1[2][i] - 0.5f) * (a2[2][i] - 0.5f));
+            L.result[0][i] = L.result[1][i] = L.result[2][i] = L.result[3][i] = clamp01(d);
+        }
+    } else {
+        for (int k = 0; k < 3; ++k) operateLanes(stage.colorOp, a1[k], a2[k], a0[k], in, n, L.result[k]);
+        const uint32_t alphaOp = stage.alphaOp == 1 ? 2 : stage.alphaOp;
+        argumentLanes(stage.alphaArg1, in, n, a1);
+        argumentLanes(stage.alphaArg2, in, n, a2);
+        argumentLanes(stage.alphaArg0, in, n, a0);
+        operateLanes(alphaOp, a1[3], a2[3], a0[3], in, n, L.result[3]);
+    }
+    float(*destination)[chunk] = (stage.resultArg & 0xF) == 5 ? L.temp : L.current;
+    for (int k = 0; k < 4; ++k)
+        for (int i = 0; i < n; ++i) destination[k][i] = L.result[k][i];
+}
+
+// --- blending ---------------------------------------------------------------------------------------
+
+RASTER_INLINE void blendFactorLanes(uint32_t factor, const Lanes& L, int n, float (*out)[chunk]) {
+    const float(*src)[chunk] = L.current;
+    const float(*dst)[chunk] = L.dst;
+    for (int k = 0; k < 4; ++k) {
+        float* o = out[k];
+        switch (factor) {
+            case 1: for (int i = 0; i < n; ++i) o[i] = 0; break;
+            case 3: for (int i = 0; i < n; ++i) o[i] = src[k][i]; break;
+            case 4: for (int i = 0; i < n; ++i) o[i] = 1 - src[k][i]; break;
+            case 5: for (int i = 0; i < n; ++i) o[i] = src[3][i]; break;
+            case 6: for (int i = 0; i < n; ++i) o[i] = 1 - src[3][i]; break;
+            case 7: for (int i = 0; i < n; ++i) o[i] = dst[3][i]; break;
+            case 8: for (int i = 0; i < n; ++i) o[i] = 1 - dst[3][i]; break;
+            case 9: for (int i = 0; i < n; ++i) o[i] = dst[k][i]; break;
+            case 10: for (int i = 0; i < n; ++i) o[i] = 1 - dst[k][i]; break;
+            case 11:
+                for (int i = 0; i < n; ++i) o[i] = k == 3 ? 1.0f : std::min(src[3][i], 1 - dst[3][i]);
+                break;
+            case 15: for (int i = 0; i < n; ++i) o[i] = 0; break;  // 1 - the blend constant, white
+            default: for (int i = 0; i < n; ++i) o[i] = 1; break;
+        }
+    }
+}
+
+RASTER_INLINE void blendLanes(const Shader& sh, Lanes& L, int n) {
+    const State& state = *sh.state;
+    float(*cur)[chunk] = L.current;
+    const float(*dst)[chunk] = L.dst;
+    if (sh.blend == 1) {
+        for (int k = 0; k < 4; ++k)
+            for (int i = 0; i < n; ++i) {
+                const float a = cur[3][i];
+                L.result[k][i] = cur[k][i] * a + dst[k][i] * (1 - a);
+            }
+    } else if (sh.blend == 2) {
+        for (int k = 0; k < 4; ++k)
+            for (int i = 0; i < n; ++i) L.result[k][i] = cur[k][i] * cur[3][i] + dst[k][i];
+    } else if (state.blendOp == 4 || state.blendOp == 5) {
+        for (int k = 0; k < 4; ++k)
+            for (int i = 0; i < n; ++i)
+                L.result[k][i] = state.blendOp == 4 ? std::min(cur[k][i], dst[k][i]) : std::max(cur[k][i], dst[k][i]);
+    } else {
+        float(*sf)[chunk] = L.args[0];
+        float(*df)[chunk] = L.args[1];
+        blendFactorLanes(state.srcBlend, L, n, sf);
+        blendFactorLanes(state.destBlend, L, n, df);
+        for (int k = 0; k < 4; ++k)
+            for (int i = 0; i < n; ++i) {
+                const float s = cur[k][i] * sf[k][i], d = dst[k][i] * df[k][i];
+                L.result[k][i] = state.blendOp == 2 ? s - d : (state.blendOp == 3 ? d - s : s + d);
+            }
+    }
+    for (int k = 0; k < 4; ++k)
+        for (int i = 0; i < n; ++i) cur[k][i] = L.result[k][i];
+}
+
+// --- one chunk of a span ----------------------------------------------------------------------------
+
+// The pixels the chunk in `L` describes.
+RASTER_CLONES void shadeChunk(const Shader& sh, Lanes& L) {
+    const State& state = *sh.state;
+    const int n = L.n;
+    for (int i = 0; i < n; ++i) L.alive[i] = 1;
+
+    const bool depthStencil = L.depthBase && (sh.depthTest || sh.stencilTest);
+    if (depthStencil) {
+        if (L.contiguous) {
+            const uint32_t* words = L.depthBase + L.depthIndex[0];
+            for (int i = 0; i < n; ++i) L.stored[i] = words[i];
+        } else {
+            for (int i = 0; i < n; ++i) L.stored[i] = L.depthBase[L.depthIndex[i]];
+        }
+        for (int i = 0; i < n; ++i) L.depth[i] = toDepth(sh.z.c + sh.z.dx * L.fx[i] + sh.z.dy * L.fy[i]);
+        // A pixel that fails the depth or stencil test without a stencil update to make can be dropped
+        // before it is shaded: its colour would be thrown away.
+        if (sh.earlyReject) {
+            const uint32_t* stored = L.stored;
+            if (sh.stencilTest) {
+                const uint32_t ref = state.stencilRef & state.stencilMask & 0xFF, mask = state.stencilMask;
+                for (int i = 0; i < n; ++i)
+                    if (!compare(state.stencilFunc, ref, stored[i] & 0xFF & mask)) L.alive[i] = 0;
+            }
+            if (sh.depthTest) {
+                if (state.zFunc == 4) {
+                    for (int i = 0; i < n; ++i) L.alive[i] &= int32_t(L.depth[i] <= (stored[i] >> 8));
+                } else {
+                    for (int i = 0; i < n; ++i)
+                        if (!compare(state.zFunc, L.depth[i], stored[i] >> 8)) L.alive[i] = 0;
+                }
+            }
+            int any = 0;
+            for (int i = 0; i < n; ++i) any |= L.alive[i];
+            if (!any) return;
+        }
+    }
+
+    if (sh.affine) {
+        const float q = sh.q.c;
+        const float w = q != 0.0f ? 1.0f / q : 0.0f;
+        for (int i = 0; i < n; ++i) L.w[i] = w;
+    } else {
+        for (int i = 0; i < n; ++i) {
+            const float q = sh.q.c + sh.q.dx * L.fx[i] + sh.q.dy * L.fy[i];
+            L.w[i] = q != 0.0f ? 1.0f / q : 0.0f;
+        }
+    }
+    for (int a = 0; a < attributeCount; ++a) {
+        if (!sh.used[a]) continue;
+        const Plane& p = sh.planes[a];
+        float* out = L.attributes[a];
+        if (sh.flat && a < 8) {
+            for (int i = 0; i < n; ++i) out[i] = p.c;
+        } else {
+            for (int i = 0; i < n; ++i) out[i] = (p.c + p.dx * L.fx[i] + p.dy * L.fy[i]) * L.w[i];
+        }
+    }
+
+    for (int k = 0; k < 4; ++k)
+        for (int i = 0; i < n; ++i) L.current[k][i] = L.attributes[k][i];
+    if (sh.stages > 1)
+        for (int k = 0; k < 4; ++k)
+            for (int i = 0; i < n; ++i) L.temp[k][i] = 0.0f;
+    for (int s = 0; s < sh.stages; ++s) runStage(sh, s, L, n);
+
+    if (state.specularEnable)
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < n; ++i) L.current[k][i] = clamp01(L.current[k][i] + L.attributes[4 + k][i]);
+
+    if (state.alphaTestEnable) {
+        const uint32_t ref = state.alphaRef;
+        if (state.alphaFunc == 5) {
+            for (int i = 0; i < n; ++i) L.alive[i] &= int32_t(toByte(L.current[3][i]) > ref);
+        } else {
+            for (int i = 0; i < n; ++i)
+                if (!compare(state.alphaFunc, toByte(L.current[3][i]), ref)) L.alive[i] = 0;
+        }
+    }
+
+    if (depthStencil) {
+        uint32_t* words = L.stored;
+        for (int i = 0; i < n; ++i) {
+            if (!L.alive[i]) continue;
+            const uint32_t stored = words[i];
+            uint32_t stencil = stored & 0xFF;
+            bool stencilPass = true;
+            if (sh.stencilTest)
+                stencilPass = compare(state.stencilFunc, state.stencilRef & state.stencilMask & 0xFF,
+                                      stencil & state.stencilMask);
+            bool depthPass = true;
+            const uint32_t depth = L.depth[i];
+            if (sh.depthTest && stencilPass) depthPass = compare(state.zFunc, depth, stored >> 8);
+            if (sh.stencilTest) {
+                const uint32_t op =
+                    !stencilPass ? state.stencilFail : (!depthPass ? state.stencilZFail : state.stencilPass);
+                const uint32_t updated = stencilOp(op, stencil, state.stencilRef);
+                const uint32_t mask = state.stencilWriteMask & 0xFF;
+                stencil = (stencil & ~mask) | (updated & mask);
+            }
+            uint32_t newWord = (stored & 0xFFFFFF00u) | stencil;
+            if (stencilPass && depthPass && sh.depthTest && state.zWriteEnable) newWord = (depth << 8) | stencil;
+            words[i] = newWord;
+            if (!stencilPass || !depthPass) L.alive[i] = 0;
+        }
+        if (L.contiguous) {
+            uint32_t* target = L.depthBase + L.depthIndex[0];
+            for (int i = 0; i < n; ++i) target[i] = words[i];
+        } else {
+            for (int i = 0; i < n; ++i) L.depthBase[L.depthIndex[i]] = words[i];
+        }
+    }
+
+    uint32_t* pixels = L.pixel;
+    if (L.contiguous) {
+        const uint32_t* source = L.colorBase + L.colorIndex[0];
+        for (int i = 0; i < n; ++i) pixels[i] = source[i];
+    } else {
+        for (int i = 0; i < n; ++i) pixels[i] = L.colorBase[L.colorIndex[i]];
+    }
+    if (sh.blend) {
+        constexpr float scale = 1.0f / 255.0f;
+        for (int i = 0; i < n; ++i) {
+            const uint32_t c = pixels[i];
+            L.dst[0][i] = float(int32_t((c >> 16) & 0xFF)) * scale;
+            L.dst[1][i] = float(int32_t((c >> 8) & 0xFF)) * scale;
+            L.dst[2][i] = float(int32_t(c & 0xFF)) * scale;
+            L.dst[3][i] = float(int32_t(c >> 24)) * scale;
+        }
+        blendLanes(sh, L, n);
+    }
+    const uint32_t mask = sh.writeMask;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t color = (toByte(L.current[3][i]) << 24) | (toByte(L.current[0][i]) << 16) |
+                               (toByte(L.current[1][i]) << 8) | toByte(L.current[2][i]);
+        const uint32_t old = pixels[i];
+        const uint32_t written = (old & ~mask) | (color & mask);
+        pixels[i] = L.alive[i] ? written : old;
+    }
+    if (L.contiguous) {
+        uint32_t* target = L.colorBase + L.colorIndex[0];
+        for (int i = 0; i < n; ++i) target[i] = pixels[i];
+    } else {
+        for (int i = 0; i < n; ++i)
+            if (L.alive[i]) L.colorBase[L.colorIndex[i]] = pixels[i];
+    }
+}
 
 }  // namespace
 
@@ -179,20 +733,24 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
     int y1 = int(std::min<int64_t>(setup.clipY1 - 1, maxY >> subpixelBits));
     if (x0 > x1 || y0 > y1) return;
 
-    // Edge i runs from vertex i to vertex i+1; inside is where every edge function is positive.
-    int64_t edgeA[3], edgeB[3], bias[3], rowStart[3];
+    // Edge i runs from vertex i to vertex i+1; inside is where every edge function is non-negative
+    // (the bias moves pixels exactly on a right or bottom edge outside).
+    int64_t rowStart[3], stepX[3], stepY[3];
     for (int i = 0; i < 3; ++i) {
         int j = (i + 1) % 3;
         int64_t dx = X[j] - X[i], dy = Y[j] - Y[i];
-        edgeA[i] = -dy;  // change per unit of x
-        edgeB[i] = dx;   // change per unit of y
         bool topLeft = (dy == 0 && dx > 0) || dy < 0;
-        bias[i] = topLeft ? 0 : -1;
         int64_t px = int64_t(x0) * one, py = int64_t(y0) * one;
-        rowStart[i] = dx * (py - Y[i]) - dy * (px - X[i]) + bias[i];
+        rowStart[i] = dx * (py - Y[i]) - dy * (px - X[i]) + (topLeft ? 0 : -1);
+        stepX[i] = -dy * one;
+        stepY[i] = dx * one;
     }
-    const int64_t stepX[3] = {edgeA[0] * one, edgeA[1] * one, edgeA[2] * one};
-    const int64_t stepY[3] = {edgeB[0] * one, edgeB[1] * one, edgeB[2] * one};
+
+    Shader sh;
+    sh.state = &state;
+    sh.target = &target;
+    sh.stages = setup.activeStages;
+    sh.flat = setup.flatShade;
 
     // Attribute planes over the pixel grid: z linear, everything else divided by w.
     const float fx0 = float(X[0]) / subpixel, fy0 = float(Y[0]) / subpixel;
@@ -206,197 +764,118 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
         p.c = a0 - p.dx * fx0 - p.dy * fy0;
         return p;
     };
-    const Plane zPlane = plane(v[0]->z, v[1]->z, v[2]->z);
-    const Plane qPlane = plane(v[0]->q, v[1]->q, v[2]->q);
-    const int attributeTotal = setup.attributes;
-    Plane planes[attributeCount];
-    for (int a = 0; a < attributeTotal; ++a) {
-        if (setup.flatShade && a < 8) {
-            planes[a] = Plane{flatSource->attributes[a], 0, 0};
+    sh.z = plane(v[0]->z, v[1]->z, v[2]->z);
+    sh.q = plane(v[0]->q, v[1]->q, v[2]->q);
+    sh.affine = v[0]->q == v[1]->q && v[0]->q == v[2]->q;
+    if (sh.affine) sh.q = Plane{v[0]->q, 0.0f, 0.0f};
+
+    // Only the attributes something reads are interpolated.
+    for (int a = 0; a < attributeCount; ++a) sh.used[a] = a < 4;
+    bool specularRead = state.specularEnable;
+    for (int s = 0; s < sh.stages; ++s) {
+        const Stage& st = state.stages[s];
+        for (uint32_t arg : {st.colorArg0, st.colorArg1, st.colorArg2, st.alphaArg0, st.alphaArg1, st.alphaArg2})
+            specularRead |= (arg & 0xF) == 4;
+        if (st.texture) sh.used[8 + 2 * s] = sh.used[9 + 2 * s] = true;
+    }
+    for (int a = 4; a < 8; ++a) sh.used[a] = specularRead;
+    for (int a = 0; a < setup.attributes; ++a) {
+        if (!sh.used[a]) continue;
+        if (sh.flat && a < 8) {
+            sh.planes[a] = Plane{flatSource->attributes[a], 0, 0};
         } else {
-            planes[a] = plane(v[0]->attributes[a] * v[0]->q, v[1]->attributes[a] * v[1]->q,
-                              v[2]->attributes[a] * v[2]->q);
+            sh.planes[a] = plane(v[0]->attributes[a] * v[0]->q, v[1]->attributes[a] * v[1]->q,
+                                 v[2]->attributes[a] * v[2]->q);
         }
     }
-    const bool flat = setup.flatShade;
+    for (int a = setup.attributes; a < attributeCount; ++a) sh.used[a] = false;
 
-    const int stages = setup.activeStages;
-    float factor[4];
-    unpack(state.textureFactor, factor);
-    const float zero[4] = {0, 0, 0, 0};
-    const bool depthTest = state.zEnable != 0 && target.depthStencil;
-    const bool stencilTest = state.stencilEnable && target.depthStencil;
-    // A pixel that fails the depth or stencil test without a stencil update to make can be dropped
-    // before it is shaded: its colour would be thrown away.
-    const bool earlyReject = !stencilTest || (state.stencilFail == 1 && state.stencilZFail == 1);
-    float rowAttributes[attributeCount];
-    // The usual stage, texture times the incoming colour in all four channels, runs without the
-    // general argument machinery.
-    bool modulates[maxTextureStages] = {};
-    for (int st = 0; st < stages; ++st) {
-        const Stage& stage = state.stages[st];
+    unpack(state.textureFactor, sh.factor);
+    sh.depthTest = state.zEnable != 0 && target.depthStencil;
+    sh.stencilTest = state.stencilEnable && target.depthStencil;
+    sh.earlyReject = !sh.stencilTest || (state.stencilFail == 1 && state.stencilZFail == 1);
+    for (int s = 0; s < sh.stages; ++s) {
+        // The usual stage, texture times the incoming colour in all four channels, runs without the
+        // general argument machinery.
+        const Stage& stage = state.stages[s];
         const uint32_t arg2 = stage.colorArg2;
-        modulates[st] = stage.colorOp == 4 && stage.alphaOp == 4 && stage.colorArg1 == 2 && stage.alphaArg1 == 2 &&
-                        arg2 == stage.alphaArg2 && (arg2 == 1 || (arg2 == 0 && st == 0)) && (stage.resultArg & 0xF) != 5;
+        sh.modulates[s] = stage.colorOp == 4 && stage.alphaOp == 4 && stage.colorArg1 == 2 && stage.alphaArg1 == 2 &&
+                          arg2 == stage.alphaArg2 && (arg2 == 1 || (arg2 == 0 && s == 0)) &&
+                          (stage.resultArg & 0xF) != 5;
+        sh.needsLod[s] = stage.texture && stage.texture->levelCount > 0 &&
+                         (stage.sampler.min != stage.sampler.mag ||
+                          (stage.sampler.mip != Filter::None && stage.texture->levelCount > 1));
     }
+    if (!state.alphaBlendEnable)
+        sh.blend = 0;
+    else if (state.blendOp == 1 && state.srcBlend == 5 && state.destBlend == 6)
+        sh.blend = 1;
+    else if (state.blendOp == 1 && state.srcBlend == 5 && state.destBlend == 2)
+        sh.blend = 2;
+    else
+        sh.blend = 3;
+    sh.writeMask = ((state.colorWriteEnable & 1) ? 0x00FF0000u : 0) | ((state.colorWriteEnable & 2) ? 0x0000FF00u : 0) |
+                   ((state.colorWriteEnable & 4) ? 0x000000FFu : 0) | ((state.colorWriteEnable & 8) ? 0xFF000000u : 0);
 
+    thread_local Lanes lanes;
+    lanes.n = 0;
+    lanes.colorBase = target.color;
     for (int y = y0; y <= y1; ++y) {
-        int64_t e0 = rowStart[0], e1 = rowStart[1], e2 = rowStart[2];
+        int64_t e[3] = {rowStart[0], rowStart[1], rowStart[2]};
         rowStart[0] += stepY[0];
         rowStart[1] += stepY[1];
         rowStart[2] += stepY[2];
         // Each worker owns every n-th row, so every pixel sees the triangles in draw order.
         if (setup.rowCount > 1 && (y % setup.rowCount) != setup.rowIndex) continue;
-        uint32_t* colorRow = target.color + size_t(y) * size_t(target.colorPitch);
-        uint32_t* depthRow = target.depthStencil && y < target.depthHeight
-                                 ? target.depthStencil + size_t(y) * size_t(target.depthPitch)
-                                 : nullptr;
-        const float fy = float(y);
-        for (int a = 0; a < attributeTotal; ++a) rowAttributes[a] = planes[a].at(float(x0), fy);
-        float rowQ = qPlane.at(float(x0), fy);
-        for (int x = x0; x <= x1; ++x, e0 += stepX[0], e1 += stepX[1], e2 += stepX[2]) {
-            if (x > x0) {
-                for (int a = 0; a < attributeTotal; ++a) rowAttributes[a] += planes[a].dx;
-                rowQ += qPlane.dx;
+        // The span where all three edge functions are non-negative, found edge by edge.
+        int64_t first = 0, last = x1 - x0;
+        for (int i = 0; i < 3 && first <= last; ++i) {
+            if (stepX[i] > 0) {
+                if (e[i] < 0) first = std::max(first, (-e[i] + stepX[i] - 1) / stepX[i]);
+            } else if (stepX[i] < 0) {
+                if (e[i] < 0)
+                    last = -1;
+                else
+                    last = std::min(last, e[i] / -stepX[i]);
+            } else if (e[i] < 0) {
+                last = -1;
             }
-            if ((e0 | e1 | e2) < 0) continue;
-            const float fx = float(x);
-            uint32_t* earlyWord = depthRow && x < target.depthWidth ? depthRow + x : nullptr;
-            if (earlyReject && earlyWord && (depthTest || stencilTest)) {
-                const uint32_t stored = *earlyWord;
-                if (stencilTest && !compare(state.stencilFunc, state.stencilRef & state.stencilMask & 0xFF,
-                                            stored & 0xFF & state.stencilMask))
-                    continue;
-                if (depthTest) {
-                    uint32_t depth = uint32_t(double(clamp01(zPlane.at(fx, fy))) * 16777215.0 + 0.5);
-                    if (!compare(state.zFunc, depth, stored >> 8)) continue;
-                }
+        }
+        if (first > last) continue;
+        const int xs = x0 + int(first), xe = x0 + int(last);
+        const int32_t colorRow = y * target.colorPitch;
+        const bool depthRow = target.depthStencil && y < target.depthHeight;
+        const int32_t depthRowStart = depthRow ? y * target.depthPitch : 0;
+        const int depthEnd = depthRow ? std::min(xe + 1, target.depthWidth) : xs;
+        for (int x = xs; x <= xe;) {
+            // A chunk either has depth words for all its pixels or for none.
+            const bool withDepth = x < depthEnd;
+            if (lanes.n > 0 && (withDepth != (lanes.depthBase != nullptr) || lanes.n == chunk)) {
+                shadeChunk(sh, lanes);
+                lanes.n = 0;
             }
-            const float q = rowQ;
-            const float w = q != 0.0f ? 1.0f / q : 0.0f;
-            float attributes[attributeCount];
-            for (int a = 0; a < attributeTotal; ++a) attributes[a] = (flat && a < 8) ? planes[a].c : rowAttributes[a] * w;
-
-            // Texture stages.
-            float current[4] = {attributes[0], attributes[1], attributes[2], attributes[3]};
-            float temp[4] = {0, 0, 0, 0};
-            const float* diffuse = attributes;
-            const float* specular = attributes + 4;
-            for (int s = 0; s < stages; ++s) {
-                const Stage& stage = state.stages[s];
-                float texel[4] = {0, 0, 0, 1};
-                if (stage.texture) {
-                    const float u = attributes[8 + 2 * s], vv = attributes[9 + 2 * s];
-                    float lod = 0.0f;
-                    const TextureLevel& top = stage.texture->levels[0];
-                    if (stage.sampler.min != stage.sampler.mag || (stage.sampler.mip != Filter::None &&
-                                                                   stage.texture->levelCount > 1)) {
-                        // Screen-space derivatives of the perspective-correct coordinates.
-                        const Plane& pu = planes[8 + 2 * s];
-                        const Plane& pv = planes[9 + 2 * s];
-                        float dudx = (pu.dx - u * qPlane.dx) * w * float(top.width);
-                        float dvdx = (pv.dx - vv * qPlane.dx) * w * float(top.height);
-                        float dudy = (pu.dy - u * qPlane.dy) * w * float(top.width);
-                        float dvdy = (pv.dy - vv * qPlane.dy) * w * float(top.height);
-                        float rho = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
-                        lod = rho > 0.0f ? 0.5f * std::log2(rho) : -16.0f;
-                    }
-                    sampleTexture(*stage.texture, stage.sampler, u, vv, lod, texel);
-                }
-                if (modulates[s]) {
-                    for (int k = 0; k < 4; ++k) current[k] *= texel[k];
-                    continue;
-                }
-                StageInputs in{diffuse, stage.texture || s > 0 ? specular : specular, s == 0 ? diffuse : current,
-                               texel, factor, temp};
-                (void)zero;
-                float a1[4], a2[4], a0[4], result[4];
-                argument(stage.colorArg1, in, a1);
-                argument(stage.colorArg2, in, a2);
-                argument(stage.colorArg0, in, a0);
-                for (int k = 0; k < 3; ++k) result[k] = clamp01(operate(stage.colorOp, a1[k], a2[k], a0[k], in, k));
-                if (stage.colorOp == 24) {  // dot product, replicated into every channel
-                    float d = 4 * ((a1[0] - 0.5f) * (a2[0] - 0.5f) + (a1[1] - 0.5f) * (a2[1] - 0.5f) +
-                                   (a1[2] - 0.5f) * (a2[2] - 0.5f));
-                    result[0] = result[1] = result[2] = result[3] = clamp01(d);
-                } else {
-                    uint32_t alphaOp = stage.alphaOp == 1 ? 2 : stage.alphaOp;
-                    argument(stage.alphaArg1, in, a1);
-                    argument(stage.alphaArg2, in, a2);
-                    argument(stage.alphaArg0, in, a0);
-                    result[3] = clamp01(operate(alphaOp, a1[3], a2[3], a0[3], in, 3));
-                }
-                float* destination = (stage.resultArg & 0xF) == 5 ? temp : current;
-                for (int k = 0; k < 4; ++k) destination[k] = result[k];
-            }
-            if (state.specularEnable)
-                for (int k = 0; k < 3; ++k) current[k] = clamp01(current[k] + specular[k]);
-
-            if (state.alphaTestEnable &&
-                !compare(state.alphaFunc, toByte(current[3]), state.alphaRef))
-                continue;
-
-            uint32_t* depthWord = depthRow && x < target.depthWidth ? depthRow + x : nullptr;
-            if (depthWord) {
-                uint32_t stored = *depthWord;
-                uint32_t stencil = stored & 0xFF;
-                bool stencilPass = true;
-                if (stencilTest) {
-                    stencilPass = compare(state.stencilFunc, state.stencilRef & state.stencilMask & 0xFF,
-                                          stencil & state.stencilMask);
-                }
-                bool depthPass = true;
-                float z = zPlane.at(fx, fy);
-                // In double: a float cannot hold 2^24 - 1 + 0.5, and 1.0 would round past the largest depth.
-                uint32_t depth = uint32_t(double(clamp01(z)) * 16777215.0 + 0.5);
-                if (depthTest && stencilPass) depthPass = compare(state.zFunc, depth, stored >> 8);
-                if (stencilTest) {
-                    uint32_t op = !stencilPass ? state.stencilFail : (!depthPass ? state.stencilZFail : state.stencilPass);
-                    uint32_t updated = stencilOp(op, stencil, state.stencilRef);
-                    uint32_t mask = state.stencilWriteMask & 0xFF;
-                    stencil = (stencil & ~mask) | (updated & mask);
-                }
-                uint32_t newWord = (stored & 0xFFFFFF00u) | stencil;
-                if (stencilPass && depthPass && depthTest && state.zWriteEnable) newWord = (depth << 8) | stencil;
-                *depthWord = newWord;
-                if (!stencilPass || !depthPass) continue;
-            }
-
-            uint32_t& pixel = colorRow[x];
-            float out[4];
-            if (state.alphaBlendEnable) {
-                float dst[4];
-                unpack(pixel, dst);
-                if (state.blendOp == 1 && state.srcBlend == 5 && state.destBlend == 6) {
-                    const float a = current[3];
-                    for (int k = 0; k < 4; ++k) out[k] = current[k] * a + dst[k] * (1 - a);
-                } else if (state.blendOp == 1 && state.srcBlend == 5 && state.destBlend == 2) {
-                    const float a = current[3];
-                    for (int k = 0; k < 4; ++k) out[k] = current[k] * a + dst[k];
-                } else if (state.blendOp == 4 || state.blendOp == 5) {
-                    for (int k = 0; k < 4; ++k)
-                        out[k] = state.blendOp == 4 ? std::min(current[k], dst[k]) : std::max(current[k], dst[k]);
-                } else {
-                    float sf[4], df[4];
-                    blendFactor(state.srcBlend, current, dst, 0xFFFFFFFF, sf);
-                    blendFactor(state.destBlend, current, dst, 0xFFFFFFFF, df);
-                    for (int k = 0; k < 4; ++k) {
-                        float s = current[k] * sf[k], d = dst[k] * df[k];
-                        out[k] = state.blendOp == 2 ? s - d : (state.blendOp == 3 ? d - s : s + d);
-                    }
-                }
+            if (lanes.n == 0) {
+                lanes.contiguous = true;
+                lanes.depthBase = withDepth ? target.depthStencil : nullptr;
             } else {
-                for (int k = 0; k < 4; ++k) out[k] = current[k];
+                lanes.contiguous = false;
             }
-            uint32_t color = (toByte(out[3]) << 24) | (toByte(out[0]) << 16) | (toByte(out[1]) << 8) | toByte(out[2]);
-            uint32_t mask = 0;
-            if (state.colorWriteEnable & 1) mask |= 0x00FF0000u;
-            if (state.colorWriteEnable & 2) mask |= 0x0000FF00u;
-            if (state.colorWriteEnable & 4) mask |= 0x000000FFu;
-            if (state.colorWriteEnable & 8) mask |= 0xFF000000u;
-            pixel = (pixel & ~mask) | (color & mask);
+            const int end = withDepth ? depthEnd : xe + 1;
+            const int count = std::min(chunk - lanes.n, end - x);
+            const int at = lanes.n;
+            const float fy = float(y);
+            for (int i = 0; i < count; ++i) {
+                lanes.fx[at + i] = float(x + i);
+                lanes.fy[at + i] = fy;
+                lanes.colorIndex[at + i] = colorRow + x + i;
+                lanes.depthIndex[at + i] = depthRowStart + x + i;
+            }
+            lanes.n += count;
+            x += count;
         }
     }
+    if (lanes.n > 0) shadeChunk(sh, lanes);
+    lanes.n = 0;
 }
 
 }  // namespace raster
