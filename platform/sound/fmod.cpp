@@ -2,6 +2,7 @@
 // samples in a buffer sized once at open; the audio callback only copies from what is decoded, so
 // it never waits on the decoder, takes no lock across decoding and allocates nothing.
 #include "platform/sound/fmod.h"
+#include "platform/sound/fmod_debug.h"
 
 #include <SDL.h>
 #include <mpg123.h>
@@ -23,6 +24,9 @@ constexpr int channels = 2;
 constexpr int deviceFrames = 512;
 // Bounds the memory one stream may take: 30 minutes of stereo 16-bit samples.
 constexpr int64_t maxFrames = int64_t(44100) * 60 * 30;
+// A device that has not asked for samples for this long has stalled or died: the clock runs on with
+// real time, and when the device comes back it skips the music it missed, so both stay in step.
+constexpr double stallSeconds = 0.25;
 
 }  // namespace
 
@@ -36,8 +40,14 @@ struct FSOUND_STREAM {
     mpg123_handle* handle = nullptr;
 
     int64_t startFrame = 0;              // set by SetTime before play
-    std::atomic<int64_t> delivered{0};   // frames handed to the device since play, silence included
+    // What the callback last did, written under a sequence count so a reader never mixes two
+    // callbacks: frames handed to the device since play (silence included past the end), the music
+    // frames in the last buffer, and when it ran.
+    std::atomic<uint32_t> sequence{0};
+    std::atomic<int64_t> delivered{0};
+    std::atomic<int64_t> lastMusic{0};
     std::atomic<uint64_t> callbackTicks{0};
+    uint64_t playTicks = 0;  // when play began: stands for the first callback until it comes
     std::atomic<int64_t> lastReported{0};
     bool playing = false;
 
@@ -66,6 +76,14 @@ Sound& sound() {
     return s;
 }
 
+// Handles are checked against the open streams, so a closed or foreign one is refused, not used.
+bool isOpen(const FSOUND_STREAM* stream) {
+    if (!stream) return false;
+    for (const auto& open : sound().streams)
+        if (open.get() == stream) return true;
+    return false;
+}
+
 void audioCallback(void*, Uint8* out, int length) {
     auto* frames = reinterpret_cast<int16_t*>(out);
     int wanted = length / int(sizeof(int16_t) * channels);
@@ -74,7 +92,16 @@ void audioCallback(void*, Uint8* out, int length) {
         std::memset(out, 0, size_t(length));
         return;
     }
-    int64_t cursor = stream->startFrame + stream->delivered.load(std::memory_order_relaxed);
+    const uint64_t now = SDL_GetPerformanceCounter();
+    int64_t delivered = stream->delivered.load(std::memory_order_relaxed);
+    uint64_t previous = stream->callbackTicks.load(std::memory_order_relaxed);
+    if (previous == 0) previous = stream->playTicks;
+    if (previous != 0) {
+        // Back from a stall: the clock ran on meanwhile, so the music skips what it missed.
+        const double gap = double(now - previous) / double(SDL_GetPerformanceFrequency());
+        if (gap > stallSeconds) delivered += int64_t(gap * sound().rate) - deviceFrames;
+    }
+    int64_t cursor = stream->startFrame + delivered;
     int64_t available = stream->decoded.load(std::memory_order_acquire);
     int64_t copy = std::clamp<int64_t>(available - cursor, 0, wanted);
     if (copy > 0) std::memcpy(frames, stream->samples.data() + cursor * channels, size_t(copy) * channels * 2);
@@ -82,8 +109,12 @@ void audioCallback(void*, Uint8* out, int length) {
     // Past the end of the music the device plays silence and the clock runs on; before the decoder
     // has caught up, the silence is a wait and the clock waits with it.
     const bool ended = stream->decoderDone.load(std::memory_order_acquire) && cursor + copy >= available;
-    stream->delivered.fetch_add(ended ? wanted : copy, std::memory_order_release);
-    stream->callbackTicks.store(SDL_GetPerformanceCounter(), std::memory_order_release);
+    const int64_t advanced = ended ? wanted : copy;
+    stream->sequence.fetch_add(1, std::memory_order_acq_rel);  // odd: being written
+    stream->delivered.store(delivered + advanced, std::memory_order_relaxed);
+    stream->lastMusic.store(advanced, std::memory_order_relaxed);
+    stream->callbackTicks.store(now, std::memory_order_relaxed);
+    stream->sequence.fetch_add(1, std::memory_order_release);  // even: consistent again
 }
 
 void decodeAll(FSOUND_STREAM* stream) {
@@ -161,7 +192,7 @@ FSOUND_STREAM* FSOUND_Stream_OpenFile(const char* fileName, unsigned int, int) {
 }
 
 signed char FSOUND_Stream_SetTime(FSOUND_STREAM* stream, int ms) {
-    if (!stream || ms < 0 || stream->playing) return 0;
+    if (!isOpen(stream) || ms < 0 || stream->playing) return 0;
     stream->startFrame = int64_t(ms) * sound().rate / 1000;
     stream->lastReported = ms;
     return 1;
@@ -169,7 +200,7 @@ signed char FSOUND_Stream_SetTime(FSOUND_STREAM* stream, int ms) {
 
 int FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream) {
     Sound& s = sound();
-    if (!s.initialised || !stream || channel < 0) return -1;
+    if (!s.initialised || !isOpen(stream) || channel < 0) return -1;
     // The first buffers must hold music, not a wait: give the decoder a moment (bounded) to get
     // ahead of the start point.
     const int64_t needed = stream->startFrame + 4 * deviceFrames;
@@ -177,7 +208,9 @@ int FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream) {
         SDL_Delay(1);
     SDL_LockAudioDevice(s.device);
     stream->delivered = 0;
+    stream->lastMusic = 0;
     stream->callbackTicks = 0;
+    stream->playTicks = SDL_GetPerformanceCounter();
     stream->playing = true;
     s.active.store(stream, std::memory_order_release);
     SDL_UnlockAudioDevice(s.device);
@@ -186,18 +219,30 @@ int FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream) {
 }
 
 int FSOUND_Stream_GetTime(FSOUND_STREAM* stream) {
-    if (!stream) return 0;
+    if (!isOpen(stream)) return 0;
     const int rate = sound().rate;
     int64_t position = stream->startFrame;
     if (stream->playing) {
-        uint64_t ticks = stream->callbackTicks.load(std::memory_order_acquire);
-        int64_t delivered = stream->delivered.load(std::memory_order_acquire);
+        uint64_t ticks;
+        int64_t delivered, lastMusic;
+        for (;;) {
+            const uint32_t before = stream->sequence.load(std::memory_order_acquire);
+            ticks = stream->callbackTicks.load(std::memory_order_relaxed);
+            delivered = stream->delivered.load(std::memory_order_relaxed);
+            lastMusic = stream->lastMusic.load(std::memory_order_relaxed);
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if (before % 2 == 0 && stream->sequence.load(std::memory_order_relaxed) == before) break;
+            std::this_thread::yield();
+        }
+        if (ticks == 0) ticks = stream->playTicks;
         if (ticks != 0) {
-            // The buffer handed over last is what plays now: step back one buffer, then move on with
-            // the time passed since, never past that buffer's end.
+            // The buffer handed over last is what plays now: step back over its music, then move on
+            // with the time passed since, never past that music's end; a stalled device no longer
+            // holds the clock back.
             double elapsed = double(SDL_GetPerformanceCounter() - ticks) / double(SDL_GetPerformanceFrequency());
-            int64_t since = std::min<int64_t>(int64_t(elapsed * rate), deviceFrames);
-            position += std::max<int64_t>(0, delivered - deviceFrames + since);
+            int64_t since = int64_t(elapsed * rate);
+            if (elapsed <= stallSeconds) since = std::min(since, lastMusic);
+            position += std::max<int64_t>(0, delivered - lastMusic + since);
         }
     }
     int64_t ms = position * 1000 / rate;
@@ -209,7 +254,7 @@ int FSOUND_Stream_GetTime(FSOUND_STREAM* stream) {
 
 signed char FSOUND_Stream_Stop(FSOUND_STREAM* stream) {
     Sound& s = sound();
-    if (!stream || !s.initialised) return 0;
+    if (!s.initialised || !isOpen(stream)) return 0;
     SDL_LockAudioDevice(s.device);
     if (s.active.load() == stream) s.active = nullptr;
     stream->playing = false;
@@ -219,7 +264,7 @@ signed char FSOUND_Stream_Stop(FSOUND_STREAM* stream) {
 
 signed char FSOUND_Stream_Close(FSOUND_STREAM* stream) {
     Sound& s = sound();
-    if (!stream) return 0;
+    if (!isOpen(stream)) return 0;
     FSOUND_Stream_Stop(stream);
     auto it = std::find_if(s.streams.begin(), s.streams.end(), [&](auto& p) { return p.get() == stream; });
     if (it == s.streams.end()) return 0;
@@ -240,3 +285,12 @@ void FSOUND_Close() {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     s.initialised = false;
 }
+
+namespace fsound_debug {
+
+void pauseDevice(bool paused) {
+    Sound& s = sound();
+    if (s.initialised) SDL_PauseAudioDevice(s.device, paused ? 1 : 0);
+}
+
+}  // namespace fsound_debug

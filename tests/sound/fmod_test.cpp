@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/sound/fmod.h"
+#include "platform/sound/fmod_debug.h"
 
 namespace {
 
@@ -75,6 +76,9 @@ std::vector<int16_t> decodeAll(const std::string& path) {
 }
 
 void useDriver(const char* driver) { setenv("SDL_AUDIODRIVER", driver, 1); }
+
+// Something that is not a stream, to hand over as one.
+int notAStream = 0;
 
 bool initSound() {
     FSOUND_SetOutput(FSOUND_OUTPUT_WINMM);
@@ -187,4 +191,56 @@ TEST_F(SoundTest, TheDeviceReceivesTheStreamFromItsFirstSampleOrFromTheSeekPoint
     }
 }
 
+// A device that stops asking for samples (stalled, unplugged, its server gone) must not stop the
+// show: the clock runs on with real time, and when the device comes back the music skips what it
+// missed, so clock and music stay in step.
+TEST_F(SoundTest, TheClockRunsOnThroughAStalledDeviceAndTheMusicCatchesUp) {
+    useDriver("dummy");
+    ASSERT_TRUE(initSound());
+    const std::string path = makeMp3("stall.mp3", 3.0);
+    FSOUND_STREAM* stream = FSOUND_Stream_OpenFile(path.c_str(), 0, 0);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(FSOUND_Stream_Play(0, stream), 0);
+    const auto started = std::chrono::steady_clock::now();
+    auto sinceStart = [&] {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    };
+    int last = FSOUND_Stream_GetTime(stream);
+    auto follow = [&](double untilMs) {
+        while (sinceStart() < untilMs) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            const int now = FSOUND_Stream_GetTime(stream);
+            EXPECT_GE(now, last) << "the clock went backwards";
+            last = now;
+        }
+    };
+    follow(300);
+    fsound_debug::pauseDevice(true);
+    follow(1100);
+    EXPECT_NEAR(last, sinceStart(), 80) << "the clock stopped with the device";
+    fsound_debug::pauseDevice(false);
+    follow(1600);
+    EXPECT_NEAR(last, sinceStart(), 80) << "the clock fell behind after the device came back";
+    FSOUND_Stream_Stop(stream);
+}
+
+// A closed stream's handle is refused by every call instead of being used after it was freed.
+TEST_F(SoundTest, ClosedAndUnknownHandlesAreRefused) {
+    useDriver("dummy");
+    ASSERT_TRUE(initSound());
+    const std::string path = makeMp3("closed.mp3", 1.0);
+    FSOUND_STREAM* stream = FSOUND_Stream_OpenFile(path.c_str(), 0, 0);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_TRUE(FSOUND_Stream_Close(stream));
+    FSOUND_STREAM* foreign = reinterpret_cast<FSOUND_STREAM*>(&notAStream);
+    for (FSOUND_STREAM* handle : {stream, foreign}) {
+        EXPECT_FALSE(FSOUND_Stream_SetTime(handle, 100));
+        EXPECT_LT(FSOUND_Stream_Play(0, handle), 0);
+        EXPECT_EQ(FSOUND_Stream_GetTime(handle), 0);
+        EXPECT_FALSE(FSOUND_Stream_Stop(handle));
+        EXPECT_FALSE(FSOUND_Stream_Close(handle));
+    }
+}
+
 }  // namespace
+
