@@ -120,18 +120,29 @@ struct Lanes {
 #if defined(__x86_64__) && defined(__GNUC__)
 #define RASTER_AVX2_SPANS 1
 
-struct TexturedSpan {
+struct SpanLevel {
     const uint32_t* texels;
-    int width, height;     // of the level sampled
-    bool maskU, maskV;     // wrap on a power-of-two size; otherwise clamp
-    bool linear;
+    int width, height;
+    bool maskU, maskV;  // wrap on a power-of-two size; otherwise clamp
+    int rowShift;       // log2 of a power-of-two width, or -1
+};
+
+struct TexturedSpan {
+    bool textured;         // false: the diffuse colour alone
+    SpanLevel levels[2];   // the mip level sampled, and the next one when two are blended
+    float levelWeight;     // weight of the second level; 0 for one level
+    bool linear;           // bilinear, or nearest texel
     bool opaque;
     bool alphaTest;
-    int blend;             // 0 none, 1 source alpha over, 2 source alpha added
     uint32_t alphaRef;
+    int blend;             // 0 none, 1 source alpha over, 2 source alpha added
     uint32_t writeMask;
+    bool depthTest, depthWrite;
+    uint32_t depthFunc;
     float uRow, uDx, vRow, vDx;      // texture coordinates over x, perspective already divided
+    bool saneCoordinates;            // finite and well inside the sampler's bounds along the run
     float colorRow[4], colorDx[4];   // diffuse over x (alpha, red, green, blue order as in the word)
+    float zC, zDx, zRow;             // depth: (zC + zDx * x) + zRow, as the general path sums it
 };
 
 #endif
@@ -609,15 +620,14 @@ __attribute__((target("avx2"))) static inline __m256i fetch(const uint32_t* texe
 // load per pixel instead of two 32-bit ones. Only where no pixel's right neighbour wraps.
 __attribute__((target("avx2"))) static inline void fetchPairs(const uint32_t* texels, __m256i index, __m256i& left,
                                                                __m256i& right) {
-    alignas(32) int32_t at[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
-    long long pair[8];
-    for (int j = 0; j < 8; ++j) std::memcpy(&pair[j], texels + at[j], 8);
-    const __m256 first = _mm256_castsi256_ps(_mm256_setr_epi64x(pair[0], pair[1], pair[2], pair[3]));
-    const __m256 second = _mm256_castsi256_ps(_mm256_setr_epi64x(pair[4], pair[5], pair[6], pair[7]));
-    // Shuffles work within 128-bit halves: pixels come out as 0 1 4 5 2 3 6 7 and are put back in order.
-    left = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(first, second, 0x88)), 0xD8);
-    right = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(first, second, 0xDD)), 0xD8);
+    // Shuffles work within 128-bit halves, so pixels 0, 1, 4, 5 are fetched first and 2, 3, 6, 7 second:
+    // splitting the pairs then leaves every pixel in its place.
+    const __m256i order = _mm256_permutevar8x32_epi32(index, _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7));
+    const long long* base = reinterpret_cast<const long long*>(texels);
+    const __m256 first = _mm256_castsi256_ps(_mm256_i32gather_epi64(base, _mm256_castsi256_si128(order), 4));
+    const __m256 second = _mm256_castsi256_ps(_mm256_i32gather_epi64(base, _mm256_extracti128_si256(order, 1), 4));
+    left = _mm256_castps_si256(_mm256_shuffle_ps(first, second, 0x88));
+    right = _mm256_castps_si256(_mm256_shuffle_ps(first, second, 0xDD));
 }
 
 __attribute__((target("avx2"))) static inline __m256i rowStart(__m256i row, __m256i stride, int shift) {
@@ -636,19 +646,105 @@ __attribute__((target("avx2"))) static inline __m256i toBytes(__m256 v) {
     return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(v, _mm256_set1_ps(255.0f)), _mm256_set1_ps(0.5f)));
 }
 
-// Pixels x0 + 0 .. x0 + n - 1 of one row; `pixels` points at the first.
-__attribute__((target("avx2"))) void texturedSpanAvx2(const TexturedSpan& s, float x0, int n, uint32_t* pixels) {
-    const __m256 steps = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m256 width = _mm256_set1_ps(float(s.width)), height = _mm256_set1_ps(float(s.height));
-    const __m256i rowStride = _mm256_set1_epi32(s.width);
-    // Power-of-two widths, the usual case, find a row by a shift instead of a multiplication.
-    int rowShift = -1;
-    if ((s.width & (s.width - 1)) == 0) rowShift = __builtin_ctz(unsigned(s.width));
+// One level's texels for eight pixels, as 16-bit channels: `lo` holds pixels 0, 1 and 4, 5, `hi`
+// pixels 2, 3 and 6, 7.
+__attribute__((target("avx2"))) static inline void sampleLevel8(const SpanLevel& level, bool linear, bool sane,
+                                                                 __m256 u, __m256 v, __m256i& lo, __m256i& hi) {
+    // Coordinates known to be finite and far inside the bounds need no sanitising.
+    if (!sane) {
+        u = sanitize(u);
+        v = sanitize(v);
+    }
+    const __m256 width = _mm256_set1_ps(float(level.width)), height = _mm256_set1_ps(float(level.height));
+    const __m256i rowStride = _mm256_set1_epi32(level.width);
     const __m256i one = _mm256_set1_epi32(1);
+    const __m256i zero = _mm256_setzero_si256();
+    if (!linear) {
+        const __m256i xi = _mm256_cvttps_epi32(_mm256_floor_ps(_mm256_mul_ps(u, width)));
+        const __m256i yi = _mm256_cvttps_epi32(_mm256_floor_ps(_mm256_mul_ps(v, height)));
+        const __m256i index = _mm256_add_epi32(rowStart(wrapIndex(yi, level.maskV, level.height), rowStride, level.rowShift),
+                                               wrapIndex(xi, level.maskU, level.width));
+        const __m256i t = fetch(level.texels, index);
+        lo = _mm256_unpacklo_epi8(t, zero);
+        hi = _mm256_unpackhi_epi8(t, zero);
+        return;
+    }
     const __m256i maxWeight = _mm256_set1_epi32(127);
+    const __m256 sx = _mm256_sub_ps(_mm256_mul_ps(u, width), _mm256_set1_ps(0.5f));
+    const __m256 ty = _mm256_sub_ps(_mm256_mul_ps(v, height), _mm256_set1_ps(0.5f));
+    const __m256 fx0 = _mm256_floor_ps(sx), fy0 = _mm256_floor_ps(ty);
+    const __m256i xi = _mm256_cvttps_epi32(fx0), yi = _mm256_cvttps_epi32(fy0);
+    // Weights in 1/128ths, as 16-bit fixed point for the rounding multiply.
+    const __m256i wx = _mm256_slli_epi32(_mm256_min_epi32(_mm256_cvttps_epi32(_mm256_add_ps(
+        _mm256_mul_ps(_mm256_sub_ps(sx, fx0), _mm256_set1_ps(128.0f)), _mm256_set1_ps(0.5f))), maxWeight), 8);
+    const __m256i wy = _mm256_slli_epi32(_mm256_min_epi32(_mm256_cvttps_epi32(_mm256_add_ps(
+        _mm256_mul_ps(_mm256_sub_ps(ty, fy0), _mm256_set1_ps(128.0f)), _mm256_set1_ps(0.5f))), maxWeight), 8);
+    const __m256i xa = wrapIndex(xi, level.maskU, level.width);
+    const __m256i xb = wrapIndex(_mm256_add_epi32(xi, one), level.maskU, level.width);
+    const __m256i ya = rowStart(wrapIndex(yi, level.maskV, level.height), rowStride, level.rowShift);
+    const __m256i yb = rowStart(wrapIndex(_mm256_add_epi32(yi, one), level.maskV, level.height), rowStride, level.rowShift);
+    __m256i t00, t10, t01, t11;
+    const __m256i adjacent = _mm256_cmpeq_epi32(xb, _mm256_add_epi32(xa, one));
+    if (_mm256_movemask_epi8(adjacent) == -1) {
+        fetchPairs(level.texels, _mm256_add_epi32(ya, xa), t00, t10);
+        fetchPairs(level.texels, _mm256_add_epi32(yb, xa), t01, t11);
+    } else {
+        t00 = fetch(level.texels, _mm256_add_epi32(ya, xa));
+        t10 = fetch(level.texels, _mm256_add_epi32(ya, xb));
+        t01 = fetch(level.texels, _mm256_add_epi32(yb, xa));
+        t11 = fetch(level.texels, _mm256_add_epi32(yb, xb));
+    }
+    // Each pixel's weight in all four of its 16-bit channels.
+    const __m256i wx2 = _mm256_or_si256(wx, _mm256_slli_epi32(wx, 16));
+    const __m256i wy2 = _mm256_or_si256(wy, _mm256_slli_epi32(wy, 16));
+    const __m256i wxLo = _mm256_unpacklo_epi32(wx2, wx2), wxHi = _mm256_unpackhi_epi32(wx2, wx2);
+    const __m256i wyLo = _mm256_unpacklo_epi32(wy2, wy2), wyHi = _mm256_unpackhi_epi32(wy2, wy2);
+    const __m256i topLo = lerp128(_mm256_unpacklo_epi8(t00, zero), _mm256_unpacklo_epi8(t10, zero), wxLo);
+    const __m256i topHi = lerp128(_mm256_unpackhi_epi8(t00, zero), _mm256_unpackhi_epi8(t10, zero), wxHi);
+    const __m256i bottomLo = lerp128(_mm256_unpacklo_epi8(t01, zero), _mm256_unpacklo_epi8(t11, zero), wxLo);
+    const __m256i bottomHi = lerp128(_mm256_unpackhi_epi8(t01, zero), _mm256_unpackhi_epi8(t11, zero), wxHi);
+    lo = lerp128(topLo, bottomLo, wyLo);
+    hi = lerp128(topHi, bottomHi, wyHi);
+}
+
+// Eight depths as the general path computes them: the plane in float, clamped, scaled in double.
+__attribute__((target("avx2"))) static inline __m256i depth8(const TexturedSpan& s, __m256 fx) {
+    __m256 z = _mm256_add_ps(_mm256_add_ps(_mm256_set1_ps(s.zC), _mm256_mul_ps(_mm256_set1_ps(s.zDx), fx)),
+                             _mm256_set1_ps(s.zRow));
+    z = _mm256_min_ps(_mm256_max_ps(z, _mm256_setzero_ps()), _mm256_set1_ps(1.0f));  // NaN becomes 0
+    const __m256d scale = _mm256_set1_pd(16777215.0), half = _mm256_set1_pd(0.5);
+    const __m128i low = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(z)), scale), half));
+    const __m128i high = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(z, 1)), scale), half));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+}
+
+// Where `a func b` holds, for depths below 2^24 (signed compares suffice).
+__attribute__((target("avx2"))) static inline __m256i compare8(uint32_t func, __m256i a, __m256i b) {
+    const __m256i all = _mm256_set1_epi32(-1);
+    switch (func) {
+        case 1: return _mm256_setzero_si256();
+        case 2: return _mm256_cmpgt_epi32(b, a);
+        case 3: return _mm256_cmpeq_epi32(a, b);
+        case 4: return _mm256_xor_si256(_mm256_cmpgt_epi32(a, b), all);
+        case 5: return _mm256_cmpgt_epi32(a, b);
+        case 6: return _mm256_xor_si256(_mm256_cmpeq_epi32(a, b), all);
+        case 7: return _mm256_xor_si256(_mm256_cmpgt_epi32(b, a), all);
+        default: return all;
+    }
+}
+
+// Pixels x0 + 0 .. x0 + n - 1 of one row; `pixels` and `depths` (null without a depth test) point at
+// the first. Built once per combination of the choices that shape the loop, so each build keeps
+// only what it uses in registers.
+template <bool Textured, bool Linear, bool TwoLevels, bool Depth, int Blend>
+__attribute__((target("avx2"))) void spanAvx2(const TexturedSpan& s, float x0, int n, uint32_t* pixels,
+                                               uint32_t* depths) {
+    const __m256 steps = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i zero = _mm256_setzero_si256();
     const __m256i alphaRef = _mm256_set1_epi16(int16_t(std::min<uint32_t>(s.alphaRef, 0x7FFF)));
     const __m256i writeMask = _mm256_set1_epi32(int32_t(s.writeMask));
+    const __m256i levelWeight =
+        _mm256_set1_epi16(int16_t(std::min(int(s.levelWeight * 128.0f + 0.5f), 127) << 8));
     // Which colours vary along the span; a constant colour is packed once.
     bool colorVaries = false;
     for (int k = 0; k < 4; ++k) colorVaries |= s.colorDx[k] != 0.0f;
@@ -659,68 +755,30 @@ __attribute__((target("avx2"))) void texturedSpanAvx2(const TexturedSpan& s, flo
         constantColor = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(a, 24), _mm256_slli_epi32(r, 16)),
                                         _mm256_or_si256(_mm256_slli_epi32(g, 8), b));
     }
-    uint32_t tail[8] = {};
+    uint32_t tail[8] = {}, depthTail[8] = {};
     for (int i = 0; i < n; i += 8) {
         const int count = std::min(8, n - i);
         uint32_t* out = pixels + i;
+        uint32_t* depthOut = Depth ? depths + i : nullptr;
         if (count < 8) {
             std::memcpy(tail, out, sizeof(uint32_t) * size_t(count));
             out = tail;
+            if constexpr (Depth) {
+                std::memcpy(depthTail, depthOut, sizeof(uint32_t) * size_t(count));
+                depthOut = depthTail;
+            }
         }
         const __m256 fx = _mm256_add_ps(_mm256_set1_ps(x0 + float(i)), steps);
-        const __m256 u = _mm256_add_ps(_mm256_set1_ps(s.uRow), _mm256_mul_ps(_mm256_set1_ps(s.uDx), fx));
-        const __m256 v = _mm256_add_ps(_mm256_set1_ps(s.vRow), _mm256_mul_ps(_mm256_set1_ps(s.vDx), fx));
-
-        // Texels, as 16-bit channels: `lo` holds pixels 0, 1 and 4, 5, `hi` pixels 2, 3 and 6, 7.
-        __m256i texLo, texHi;
-        if (s.linear) {
-            const __m256 sx = _mm256_sub_ps(_mm256_mul_ps(sanitize(u), width), _mm256_set1_ps(0.5f));
-            const __m256 ty = _mm256_sub_ps(_mm256_mul_ps(sanitize(v), height), _mm256_set1_ps(0.5f));
-            const __m256 fx0 = _mm256_floor_ps(sx), fy0 = _mm256_floor_ps(ty);
-            const __m256i xi = _mm256_cvttps_epi32(fx0), yi = _mm256_cvttps_epi32(fy0);
-            // Weights in 1/128ths, as 16-bit fixed point for the rounding multiply.
-            const __m256i wx = _mm256_slli_epi32(_mm256_min_epi32(_mm256_cvttps_epi32(_mm256_add_ps(
-                _mm256_mul_ps(_mm256_sub_ps(sx, fx0), _mm256_set1_ps(128.0f)), _mm256_set1_ps(0.5f))), maxWeight), 8);
-            const __m256i wy = _mm256_slli_epi32(_mm256_min_epi32(_mm256_cvttps_epi32(_mm256_add_ps(
-                _mm256_mul_ps(_mm256_sub_ps(ty, fy0), _mm256_set1_ps(128.0f)), _mm256_set1_ps(0.5f))), maxWeight), 8);
-            const __m256i xa = wrapIndex(xi, s.maskU, s.width), xb = wrapIndex(_mm256_add_epi32(xi, one), s.maskU, s.width);
-            const __m256i ya = rowStart(wrapIndex(yi, s.maskV, s.height), rowStride, rowShift);
-            const __m256i yb = rowStart(wrapIndex(_mm256_add_epi32(yi, one), s.maskV, s.height), rowStride, rowShift);
-            __m256i t00, t10, t01, t11;
-            const __m256i adjacent = _mm256_cmpeq_epi32(xb, _mm256_add_epi32(xa, one));
-            if (_mm256_movemask_epi8(adjacent) == -1) {
-                fetchPairs(s.texels, _mm256_add_epi32(ya, xa), t00, t10);
-                fetchPairs(s.texels, _mm256_add_epi32(yb, xa), t01, t11);
-            } else {
-                t00 = fetch(s.texels, _mm256_add_epi32(ya, xa));
-                t10 = fetch(s.texels, _mm256_add_epi32(ya, xb));
-                t01 = fetch(s.texels, _mm256_add_epi32(yb, xa));
-                t11 = fetch(s.texels, _mm256_add_epi32(yb, xb));
+        __m256i pass = _mm256_set1_epi32(-1);
+        __m256i depth = zero, stored = zero;
+        if constexpr (Depth) {
+            depth = depth8(s, fx);
+            stored = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depthOut));
+            pass = compare8(s.depthFunc, depth, _mm256_srli_epi32(stored, 8));
+            if (_mm256_movemask_epi8(pass) == 0) {
+                if (count < 8) std::memcpy(pixels + i, tail, sizeof(uint32_t) * size_t(count));
+                continue;  // hidden: nothing to shade, nothing to write
             }
-            // Each pixel's weight in all four of its 16-bit channels.
-            const __m256i wx2 = _mm256_or_si256(wx, _mm256_slli_epi32(wx, 16));
-            const __m256i wy2 = _mm256_or_si256(wy, _mm256_slli_epi32(wy, 16));
-            const __m256i wxLo = _mm256_unpacklo_epi32(wx2, wx2), wxHi = _mm256_unpackhi_epi32(wx2, wx2);
-            const __m256i wyLo = _mm256_unpacklo_epi32(wy2, wy2), wyHi = _mm256_unpackhi_epi32(wy2, wy2);
-            const __m256i topLo = lerp128(_mm256_unpacklo_epi8(t00, zero), _mm256_unpacklo_epi8(t10, zero), wxLo);
-            const __m256i topHi = lerp128(_mm256_unpackhi_epi8(t00, zero), _mm256_unpackhi_epi8(t10, zero), wxHi);
-            const __m256i bottomLo = lerp128(_mm256_unpacklo_epi8(t01, zero), _mm256_unpacklo_epi8(t11, zero), wxLo);
-            const __m256i bottomHi = lerp128(_mm256_unpackhi_epi8(t01, zero), _mm256_unpackhi_epi8(t11, zero), wxHi);
-            texLo = lerp128(topLo, bottomLo, wyLo);
-            texHi = lerp128(topHi, bottomHi, wyHi);
-        } else {
-            const __m256i xi = _mm256_cvttps_epi32(_mm256_floor_ps(_mm256_mul_ps(sanitize(u), width)));
-            const __m256i yi = _mm256_cvttps_epi32(_mm256_floor_ps(_mm256_mul_ps(sanitize(v), height)));
-            const __m256i index = _mm256_add_epi32(rowStart(wrapIndex(yi, s.maskV, s.height), rowStride, rowShift),
-                                                   wrapIndex(xi, s.maskU, s.width));
-            const __m256i t = fetch(s.texels, index);
-            texLo = _mm256_unpacklo_epi8(t, zero);
-            texHi = _mm256_unpackhi_epi8(t, zero);
-        }
-        if (s.opaque) {
-            const __m256i alphaOne = _mm256_set1_epi64x(int64_t(0x00FF000000000000));
-            texLo = _mm256_or_si256(texLo, alphaOne);
-            texHi = _mm256_or_si256(texHi, alphaOne);
         }
 
         __m256i color = constantColor;
@@ -731,35 +789,85 @@ __attribute__((target("avx2"))) void texturedSpanAvx2(const TexturedSpan& s, flo
             color = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(bytes[0], 24), _mm256_slli_epi32(bytes[1], 16)),
                                     _mm256_or_si256(_mm256_slli_epi32(bytes[2], 8), bytes[3]));
         }
-        __m256i srcLo = divide255(_mm256_mullo_epi16(texLo, _mm256_unpacklo_epi8(color, zero)));
-        __m256i srcHi = divide255(_mm256_mullo_epi16(texHi, _mm256_unpackhi_epi8(color, zero)));
+        __m256i srcLo = _mm256_unpacklo_epi8(color, zero), srcHi = _mm256_unpackhi_epi8(color, zero);
+        if constexpr (Textured) {
+            const __m256 u = _mm256_add_ps(_mm256_set1_ps(s.uRow), _mm256_mul_ps(_mm256_set1_ps(s.uDx), fx));
+            const __m256 v = _mm256_add_ps(_mm256_set1_ps(s.vRow), _mm256_mul_ps(_mm256_set1_ps(s.vDx), fx));
+            __m256i texLo, texHi;
+            sampleLevel8(s.levels[0], Linear, s.saneCoordinates, u, v, texLo, texHi);
+            if constexpr (TwoLevels) {
+                __m256i nextLo, nextHi;
+                sampleLevel8(s.levels[1], Linear, s.saneCoordinates, u, v, nextLo, nextHi);
+                texLo = lerp128(texLo, nextLo, levelWeight);
+                texHi = lerp128(texHi, nextHi, levelWeight);
+            }
+            if (s.opaque) {
+                const __m256i alphaOne = _mm256_set1_epi64x(int64_t(0x00FF000000000000));
+                texLo = _mm256_or_si256(texLo, alphaOne);
+                texHi = _mm256_or_si256(texHi, alphaOne);
+            }
+            srcLo = divide255(_mm256_mullo_epi16(texLo, srcLo));
+            srcHi = divide255(_mm256_mullo_epi16(texHi, srcHi));
+        }
         // Each pixel's alpha in all four of its channels.
         const __m256i alphaLo = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(srcLo, 0xFF), 0xFF);
         const __m256i alphaHi = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(srcHi, 0xFF), 0xFF);
+        if (s.alphaTest) {
+            // The test looks at the alpha before blending; a pixel it drops writes no depth either.
+            const __m256i passLo = _mm256_cmpgt_epi16(alphaLo, alphaRef);
+            const __m256i passHi = _mm256_cmpgt_epi16(alphaHi, alphaRef);
+            // A pixel's four words agree, so packing them to bytes leaves one 32-bit mask per pixel.
+            pass = _mm256_and_si256(pass, _mm256_packs_epi16(passLo, passHi));
+        }
 
         const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out));
         const __m256i dstLo = _mm256_unpacklo_epi8(old, zero), dstHi = _mm256_unpackhi_epi8(old, zero);
         __m256i resultLo = srcLo, resultHi = srcHi;
-        if (s.blend == 1) {
+        if constexpr (Blend == 1) {
             const __m256i inverseLo = _mm256_sub_epi16(_mm256_set1_epi16(255), alphaLo);
             const __m256i inverseHi = _mm256_sub_epi16(_mm256_set1_epi16(255), alphaHi);
             resultLo = divide255(_mm256_add_epi16(_mm256_mullo_epi16(srcLo, alphaLo), _mm256_mullo_epi16(dstLo, inverseLo)));
             resultHi = divide255(_mm256_add_epi16(_mm256_mullo_epi16(srcHi, alphaHi), _mm256_mullo_epi16(dstHi, inverseHi)));
-        } else if (s.blend == 2) {
+        } else if constexpr (Blend == 2) {
             resultLo = _mm256_add_epi16(divide255(_mm256_mullo_epi16(srcLo, alphaLo)), dstLo);
             resultHi = _mm256_add_epi16(divide255(_mm256_mullo_epi16(srcHi, alphaHi)), dstHi);
         }
         __m256i written = _mm256_packus_epi16(resultLo, resultHi);  // saturates an added colour at 255
         written = _mm256_or_si256(_mm256_andnot_si256(writeMask, old), _mm256_and_si256(written, writeMask));
-        if (s.alphaTest) {
-            // The test looks at the alpha before blending.
-            const __m256i passLo = _mm256_cmpgt_epi16(alphaLo, alphaRef);
-            const __m256i passHi = _mm256_cmpgt_epi16(alphaHi, alphaRef);
-            written = _mm256_blendv_epi8(old, written, _mm256_packs_epi16(passLo, passHi));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_blendv_epi8(old, written, pass));
+        if (Depth && s.depthWrite) {
+            const __m256i word = _mm256_or_si256(_mm256_slli_epi32(depth, 8), _mm256_and_si256(stored, _mm256_set1_epi32(0xFF)));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(depthOut), _mm256_blendv_epi8(stored, word, pass));
         }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), written);
-        if (count < 8) std::memcpy(pixels + i, tail, sizeof(uint32_t) * size_t(count));
+        if (count < 8) {
+            std::memcpy(pixels + i, tail, sizeof(uint32_t) * size_t(count));
+            if constexpr (Depth) std::memcpy(depths + i, depthTail, sizeof(uint32_t) * size_t(count));
+        }
     }
+}
+
+using SpanFunction = void (*)(const TexturedSpan&, float, int, uint32_t*, uint32_t*);
+
+template <bool Textured, bool Linear, bool TwoLevels>
+SpanFunction spanFor(bool depth, int blend) {
+    static const SpanFunction table[2][3] = {
+        {spanAvx2<Textured, Linear, TwoLevels, false, 0>, spanAvx2<Textured, Linear, TwoLevels, false, 1>,
+         spanAvx2<Textured, Linear, TwoLevels, false, 2>},
+        {spanAvx2<Textured, Linear, TwoLevels, true, 0>, spanAvx2<Textured, Linear, TwoLevels, true, 1>,
+         spanAvx2<Textured, Linear, TwoLevels, true, 2>}};
+    return table[depth ? 1 : 0][blend];
+}
+
+void texturedSpanAvx2(const TexturedSpan& s, float x0, int n, uint32_t* pixels, uint32_t* depths) {
+    SpanFunction f;
+    const bool two = s.levelWeight > 0.0f, depth = depths != nullptr;
+    if (!s.textured)
+        f = spanFor<false, false, false>(depth, s.blend);
+    else if (s.linear)
+        f = two ? spanFor<true, true, true>(depth, s.blend) : spanFor<true, true, false>(depth, s.blend);
+    else
+        f = two ? spanFor<true, false, true>(depth, s.blend) : spanFor<true, false, false>(depth, s.blend);
+    f(s, x0, n, pixels, depths);
 }
 
 bool haveAvx2() {
@@ -919,8 +1027,9 @@ RASTER_CLONES void shadeChunk(const Shader& sh, Lanes& L) {
 }
 
 #ifdef RASTER_AVX2_SPANS
-// Pixels x .. x + count - 1 of row y through the one-pass textured span.
-void texturedRun(const Shader& sh, int y, int x, int count, uint32_t* pixels) {
+// Pixels x .. x + count - 1 of row y through the one-pass textured span; `depths` null without a
+// depth test.
+void texturedRun(const Shader& sh, int y, int x, int count, uint32_t* pixels, uint32_t* depths) {
     TexturedSpan span = sh.span;
     const float fy = float(y);
     const float w = sh.q.c != 0.0f ? 1.0f / sh.q.c : 0.0f;
@@ -933,7 +1042,88 @@ void texturedRun(const Shader& sh, int y, int x, int count, uint32_t* pixels) {
         span.colorRow[k] = sh.flat ? p.c : (p.c + p.dy * fy) * w;
         span.colorDx[k] = sh.flat ? 0.0f : p.dx * w;
     }
-    texturedSpanAvx2(span, float(x), count, pixels);
+    auto sane = [&](float row, float dx) {
+        const float first = row + dx * float(x), last = row + dx * float(x + count - 1);
+        return std::fabs(first) < 1.0e5f && std::fabs(last) < 1.0e5f;  // false for NaN and infinity
+    };
+    span.saneCoordinates = sane(span.uRow, span.uDx) && sane(span.vRow, span.vDx);
+    span.zC = sh.z.c;
+    span.zDx = sh.z.dx;
+    span.zRow = sh.z.dy * fy;
+    texturedSpanAvx2(span, float(x), count, pixels, depths);
+}
+#endif
+
+#ifdef RASTER_AVX2_SPANS
+// Whether the triangle's runs can go through the one-pass span, and its settings if so: the diffuse
+// colour alone or modulated by one texture, one or two mip levels fixed for the whole triangle (its
+// texture coordinates are affine), blending over or adding, an alpha test against a reference,
+// depth tested with any function; no stencil, no specular colour.
+bool prepareSpan(Shader& sh, const State& state) {
+    if (!sh.affine || sh.blend == 3 || sh.stencilTest) return false;
+    if (state.alphaTestEnable && state.alphaFunc != 5) return false;
+    if (state.specularEnable)
+        for (int a = 4; a < 8; ++a)
+            if (sh.planes[a].c != 0.0f || sh.planes[a].dx != 0.0f || sh.planes[a].dy != 0.0f) return false;
+    TexturedSpan& span = sh.span;
+    span = TexturedSpan{};
+    span.alphaTest = state.alphaTestEnable;
+    span.alphaRef = state.alphaRef;
+    span.blend = sh.blend;
+    span.writeMask = sh.writeMask;
+    span.depthTest = sh.depthTest;
+    span.depthWrite = sh.depthTest && state.zWriteEnable;
+    span.depthFunc = state.zFunc;
+    if (sh.stages == 0) return true;
+    if (sh.stages != 1 || !sh.modulates[0]) return false;
+    const Stage& stage = state.stages[0];
+    const Texture* texture = stage.texture;
+    if (!texture || texture->levelCount <= 0) return false;
+    if (stage.sampler.addressU == Address::Border || stage.sampler.addressV == Address::Border) return false;
+    span.textured = true;
+    span.opaque = texture->opaque;
+    // With affine coordinates the level of detail is the same for every pixel: the general path's
+    // derivatives with the 1/w plane flat.
+    float lod = 0.0f;
+    if (sh.needsLod[0]) {
+        const float w = sh.q.c != 0.0f ? 1.0f / sh.q.c : 0.0f;
+        const float width = float(texture->levels[0].width), height = float(texture->levels[0].height);
+        const float dudx = sh.planes[8].dx * w * width, dvdx = sh.planes[9].dx * w * height;
+        const float dudy = sh.planes[8].dy * w * width, dvdy = sh.planes[9].dy * w * height;
+        const float x = dudx * dudx + dvdx * dvdx, y = dudy * dudy + dvdy * dvdy;
+        const float rho = x > y ? x : y;
+        lod = rho > 1.0f ? 0.5f * std::log2(rho) : 0.0f;
+    }
+    const bool magnified = lod <= 0.0f;
+    const Filter filter = magnified ? stage.sampler.mag : stage.sampler.min;
+    span.linear = filter == Filter::Linear;
+    int level = 0;
+    float weight = 0.0f;
+    if (!magnified && stage.sampler.mip != Filter::None && texture->levelCount > 1) {
+        const float maxLevel = float(texture->levelCount - 1);
+        if (stage.sampler.mip == Filter::Point) {
+            const float rounded = std::floor(lod + 0.5f);
+            level = int(rounded < maxLevel ? rounded : maxLevel);
+        } else {
+            const float clamped = lod < maxLevel ? lod : maxLevel;
+            level = int(std::floor(clamped));
+            weight = level + 1 < texture->levelCount ? clamped - float(level) : 0.0f;
+        }
+    }
+    span.levelWeight = weight;
+    for (int j = 0; j < (weight > 0.0f ? 2 : 1); ++j) {
+        const TextureLevel& source = texture->levels[level + j];
+        const Axis ax(source.width, stage.sampler.addressU), ay(source.height, stage.sampler.addressV);
+        if (ax.kind == 2 || ay.kind == 2 || !source.texels) return false;
+        SpanLevel& target = span.levels[j];
+        target.texels = source.texels;
+        target.width = source.width;
+        target.height = source.height;
+        target.maskU = ax.kind == 0;
+        target.maskV = ay.kind == 0;
+        target.rowShift = (source.width & (source.width - 1)) == 0 ? __builtin_ctz(unsigned(source.width)) : -1;
+    }
+    return true;
 }
 #endif
 
@@ -1046,7 +1236,10 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
 
     unpack(state.textureFactor, sh.factor);
     sh.depthTest = state.zEnable != 0 && target.depthStencil;
-    sh.stencilTest = state.stencilEnable && target.depthStencil;
+    // Always passing and keeping everything, the stencil test changes nothing and is left out.
+    sh.stencilTest = state.stencilEnable && target.depthStencil &&
+                     !(state.stencilFunc == 8 && state.stencilFail == 1 && state.stencilZFail == 1 &&
+                       state.stencilPass == 1);
     sh.earlyReject = !sh.stencilTest || (state.stencilFail == 1 && state.stencilZFail == 1);
     for (int s = 0; s < sh.stages; ++s) {
         // The usual stage, texture times the incoming colour in all four channels, runs without the
@@ -1073,30 +1266,7 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
 
     sh.fused = false;
 #ifdef RASTER_AVX2_SPANS
-    if (specialisedSpans && haveAvx2() && sh.stages == 1 && sh.modulates[0] && !sh.needsLod[0] && sh.affine &&
-        sh.blend < 3 && !state.specularEnable && (!state.alphaTestEnable || state.alphaFunc == 5)) {
-        const Stage& stage = state.stages[0];
-        const Texture* texture = stage.texture;
-        if (texture && texture->levelCount > 0) {
-            const TextureLevel& top = texture->levels[0];
-            const Axis ax(top.width, stage.sampler.addressU), ay(top.height, stage.sampler.addressV);
-            if (ax.kind < 2 && ay.kind < 2 && stage.sampler.mag != Filter::None) {
-                sh.fused = true;
-                TexturedSpan& span = sh.span;
-                span.texels = top.texels;
-                span.width = top.width;
-                span.height = top.height;
-                span.maskU = ax.kind == 0;
-                span.maskV = ay.kind == 0;
-                span.linear = stage.sampler.mag == Filter::Linear;
-                span.opaque = texture->opaque;
-                span.alphaTest = state.alphaTestEnable;
-                span.blend = sh.blend;
-                span.alphaRef = state.alphaRef;
-                span.writeMask = sh.writeMask;
-            }
-        }
-    }
+    if (specialisedSpans && haveAvx2()) sh.fused = prepareSpan(sh, state);
 #endif
 
     thread_local Lanes lanes;
@@ -1129,8 +1299,10 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
         const bool depthRow = target.depthStencil && y < target.depthHeight;
         const int32_t depthRowStart = depthRow ? y * target.depthPitch : 0;
 #ifdef RASTER_AVX2_SPANS
-        if (sh.fused && !(depthRow && (sh.depthTest || sh.stencilTest))) {
-            texturedRun(sh, y, xs, xe - xs + 1, target.color + colorRow + xs);
+        if (sh.fused && !sh.stencilTest && (!sh.depthTest || !depthRow || xe < target.depthWidth)) {
+            const bool depth = sh.depthTest && depthRow;
+            texturedRun(sh, y, xs, xe - xs + 1, target.color + colorRow + xs,
+                        depth ? target.depthStencil + depthRowStart + xs : nullptr);
             continue;
         }
 #endif
