@@ -135,7 +135,7 @@ struct TexturedSpan {
     bool opaque;
     bool alphaTest;
     uint32_t alphaRef;
-    int blend;             // 0 none, 1 source alpha over, 2 source alpha added
+    int blend;             // 0 none, 1 source alpha over, 2 source alpha added, 3 added
     uint32_t writeMask;
     bool depthTest, depthWrite;
     uint32_t depthFunc;
@@ -831,6 +831,9 @@ __attribute__((target("avx2"))) void spanAvx2(const TexturedSpan& s, float x0, i
         } else if constexpr (Blend == 2) {
             resultLo = _mm256_add_epi16(divide255(_mm256_mullo_epi16(srcLo, alphaLo)), dstLo);
             resultHi = _mm256_add_epi16(divide255(_mm256_mullo_epi16(srcHi, alphaHi)), dstHi);
+        } else if constexpr (Blend == 3) {
+            resultLo = _mm256_add_epi16(srcLo, dstLo);
+            resultHi = _mm256_add_epi16(srcHi, dstHi);
         }
         __m256i written = _mm256_packus_epi16(resultLo, resultHi);  // saturates an added colour at 255
         written = _mm256_or_si256(_mm256_andnot_si256(writeMask, old), _mm256_and_si256(written, writeMask));
@@ -850,11 +853,11 @@ using SpanFunction = void (*)(const TexturedSpan&, float, int, uint32_t*, uint32
 
 template <bool Textured, bool Linear, bool TwoLevels>
 SpanFunction spanFor(bool depth, int blend) {
-    static const SpanFunction table[2][3] = {
+    static const SpanFunction table[2][4] = {
         {spanAvx2<Textured, Linear, TwoLevels, false, 0>, spanAvx2<Textured, Linear, TwoLevels, false, 1>,
-         spanAvx2<Textured, Linear, TwoLevels, false, 2>},
+         spanAvx2<Textured, Linear, TwoLevels, false, 2>, spanAvx2<Textured, Linear, TwoLevels, false, 3>},
         {spanAvx2<Textured, Linear, TwoLevels, true, 0>, spanAvx2<Textured, Linear, TwoLevels, true, 1>,
-         spanAvx2<Textured, Linear, TwoLevels, true, 2>}};
+         spanAvx2<Textured, Linear, TwoLevels, true, 2>, spanAvx2<Textured, Linear, TwoLevels, true, 3>}};
     return table[depth ? 1 : 0][blend];
 }
 
@@ -1060,7 +1063,9 @@ void texturedRun(const Shader& sh, int y, int x, int count, uint32_t* pixels, ui
 // texture coordinates are affine), blending over or adding, an alpha test against a reference,
 // depth tested with any function; no stencil, no specular colour.
 bool prepareSpan(Shader& sh, const State& state) {
-    if (!sh.affine || sh.blend == 3 || sh.stencilTest) return false;
+    // One plus one, plain addition, is the fourth blend the span knows.
+    const bool added = sh.blend == 3 && state.blendOp == 1 && state.srcBlend == 2 && state.destBlend == 2;
+    if (!sh.affine || (sh.blend == 3 && !added) || sh.stencilTest) return false;
     if (state.alphaTestEnable && state.alphaFunc != 5) return false;
     if (state.specularEnable)
         for (int a = 4; a < 8; ++a)
@@ -1069,7 +1074,7 @@ bool prepareSpan(Shader& sh, const State& state) {
     span = TexturedSpan{};
     span.alphaTest = state.alphaTestEnable;
     span.alphaRef = state.alphaRef;
-    span.blend = sh.blend;
+    span.blend = added ? 3 : sh.blend;
     span.writeMask = sh.writeMask;
     span.depthTest = sh.depthTest;
     span.depthWrite = sh.depthTest && state.zWriteEnable;
