@@ -1206,10 +1206,11 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
     const float ex1 = float(X[1] - X[0]) / subpixel, ey1 = float(Y[1] - Y[0]) / subpixel;
     const float ex2 = float(X[2] - X[0]) / subpixel, ey2 = float(Y[2] - Y[0]) / subpixel;
     const float areaF = ex1 * ey2 - ex2 * ey1;
+    const float inverseArea = 1.0f / areaF;  // one division per triangle, not two per attribute
     auto plane = [&](float a0, float a1, float a2) {
         Plane p;
-        p.dx = ((a1 - a0) * ey2 - (a2 - a0) * ey1) / areaF;
-        p.dy = ((a2 - a0) * ex1 - (a1 - a0) * ex2) / areaF;
+        p.dx = ((a1 - a0) * ey2 - (a2 - a0) * ey1) * inverseArea;
+        p.dy = ((a2 - a0) * ex1 - (a1 - a0) * ex2) * inverseArea;
         p.c = a0 - p.dx * fx0 - p.dy * fy0;
         return p;
     };
@@ -1277,13 +1278,19 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
     thread_local Lanes lanes;
     lanes.n = 0;
     lanes.colorBase = target.color;
-    for (int y = y0; y <= y1; ++y) {
+    // Each worker owns every n-th row, so every pixel sees the triangles in draw order: start at this
+    // worker's first row and step over the others.
+    const int rows = std::max(1, setup.rowCount);
+    const int skip = ((setup.rowIndex - y0) % rows + rows) % rows;
+    for (int i = 0; i < 3; ++i) {
+        rowStart[i] += stepY[i] * skip;
+        stepY[i] *= rows;
+    }
+    for (int y = y0 + skip; y <= y1; y += rows) {
         int64_t e[3] = {rowStart[0], rowStart[1], rowStart[2]};
         rowStart[0] += stepY[0];
         rowStart[1] += stepY[1];
         rowStart[2] += stepY[2];
-        // Each worker owns every n-th row, so every pixel sees the triangles in draw order.
-        if (setup.rowCount > 1 && (y % setup.rowCount) != setup.rowIndex) continue;
         // The span where all three edge functions are non-negative, found edge by edge.
         int64_t first = 0, last = x1 - x0;
         for (int i = 0; i < 3 && first <= last; ++i) {
