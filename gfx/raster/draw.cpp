@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <condition_variable>
 #include <functional>
@@ -76,22 +77,55 @@ ScreenVertex pretransformed(const ClipVertex& c, int attributes) {
     return s;
 }
 
-thread_local std::vector<ScreenTriangle>* collected = nullptr;
-// With one worker there is nobody to share with: triangles are drawn as they come, not copied first.
+// The draw's screen-space vertices. A vertex shared by several triangles (a mesh's, a strip's) is
+// mapped to the screen once, and triangles name their corners by position in the list.
+struct ScreenVertices {
+    std::vector<ScreenVertex> list;
+    std::vector<int32_t> slotOf;  // per processed vertex: its position in `list`, or -1
+    const ClipVertex* processed = nullptr;
+    size_t processedCount = 0;
+
+    uint32_t add(const ScreenVertex& v) {
+        list.push_back(v);
+        return uint32_t(list.size() - 1);
+    }
+    // `convert` maps the vertex when it is first used.
+    template <class Convert>
+    uint32_t slot(const ClipVertex* vertex, Convert convert) {
+        const uintptr_t offset = uintptr_t(vertex) - uintptr_t(processed);
+        const size_t k = size_t(offset / sizeof(ClipVertex));
+        if (k >= processedCount) return add(convert(*vertex));  // a stand-in, never shared
+        if (slotOf[k] < 0) slotOf[k] = int32_t(add(convert(*vertex)));
+        return uint32_t(slotOf[k]);
+    }
+};
+
+struct TriangleCorners {
+    uint32_t a, b, c;
+    bool cull;
+};
+
+thread_local ScreenVertices* screens = nullptr;
+thread_local std::vector<TriangleCorners>* collected = nullptr;
+// With one worker there is nobody to share with: triangles are drawn as they come, not listed first.
 thread_local const PixelSetup* immediate = nullptr;
 
-void emit(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, bool cull) {
-    if (immediate)
-        rasterizeTriangle(*immediate, a, b, c, cull);
-    else
-        collected->push_back(ScreenTriangle{{a, b, c}, cull});
+void emit(uint32_t a, uint32_t b, uint32_t c, bool cull) {
+    if (immediate) {
+        const std::vector<ScreenVertex>& list = screens->list;
+        rasterizeTriangle(*immediate, list[a], list[b], list[c], cull);
+    } else {
+        collected->push_back(TriangleCorners{a, b, c, cull});
+    }
 }
 
-void drawTriangle(const PixelSetup& setup, const ClipVertex& a, const ClipVertex& b, const ClipVertex& c,
+void drawTriangle(const PixelSetup& setup, const ClipVertex* pa, const ClipVertex* pb, const ClipVertex* pc,
                   bool screenSpace) {
     const int attributes = setup.attributes;
+    const ClipVertex &a = *pa, &b = *pb, &c = *pc;
     if (screenSpace) {
-        emit(pretransformed(a, attributes), pretransformed(b, attributes), pretransformed(c, attributes), true);
+        auto convert = [attributes](const ClipVertex& v) { return pretransformed(v, attributes); };
+        emit(screens->slot(pa, convert), screens->slot(pb, convert), screens->slot(pc, convert), true);
         return;
     }
     auto nearDistance = [](const ClipVertex& v) { return v.z; };
@@ -100,7 +134,8 @@ void drawTriangle(const PixelSetup& setup, const ClipVertex& a, const ClipVertex
                   farDistance(b) >= 0 && farDistance(c) >= 0 && a.w > 0 && b.w > 0 && c.w > 0;
     const Viewport& vp = setup.state->viewport;
     if (inside) {
-        emit(toScreen(a, vp, attributes), toScreen(b, vp, attributes), toScreen(c, vp, attributes), true);
+        auto convert = [&vp, attributes](const ClipVertex& v) { return toScreen(v, vp, attributes); };
+        emit(screens->slot(pa, convert), screens->slot(pb, convert), screens->slot(pc, convert), true);
         return;
     }
     ClipVertex polygon[maxClippedVertices + 2] = {a, b, c};
@@ -108,11 +143,10 @@ void drawTriangle(const PixelSetup& setup, const ClipVertex& a, const ClipVertex
     int n = clipPlane(polygon, 3, clipped, attributes, nearDistance);
     n = clipPlane(clipped, n, polygon, attributes, farDistance);
     if (n < 3) return;
-    ScreenVertex screen[maxClippedVertices + 2];
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < n; ++i)
         if (polygon[i].w <= 0) return;
-        screen[i] = toScreen(polygon[i], vp, attributes);
-    }
+    uint32_t screen[maxClippedVertices + 2];
+    for (int i = 0; i < n; ++i) screen[i] = screens->add(toScreen(polygon[i], vp, attributes));
     // The clipped polygon keeps the triangle's winding, so its fan is culled as the whole would be.
     for (int i = 1; i + 1 < n; ++i) emit(screen[0], screen[i], screen[i + 1], true);
 }
@@ -151,9 +185,11 @@ void drawPoint(const PixelSetup& setup, const ClipVertex& p, bool screenSpace) {
                 corners[i].attributes[9 + 2 * s] = uv[i][1];
             }
     }
+    uint32_t at[4];
+    for (int i = 0; i < 4; ++i) at[i] = screens->add(corners[i]);
     // Points are never culled.
-    emit(corners[0], corners[1], corners[2], false);
-    emit(corners[1], corners[3], corners[2], false);
+    emit(at[0], at[1], at[2], false);
+    emit(at[1], at[3], at[2], false);
 }
 
 // One helper thread shares the rows of every large draw with the calling thread.
@@ -274,7 +310,13 @@ void draw(const State& state, const Target& target, const Geometry& geometry) {
         for (uint32_t i = 0; i < vertexCount; ++i) vertices[i] = &processed[i];
     }
 
-    thread_local std::vector<ScreenTriangle> triangles;
+    thread_local ScreenVertices screenVertices;
+    screenVertices.list.clear();
+    screenVertices.processed = processed.data();
+    screenVertices.processedCount = processed.size();
+    screenVertices.slotOf.assign(processed.size(), -1);
+    screens = &screenVertices;
+    thread_local std::vector<TriangleCorners> triangles;
     triangles.clear();
     collected = &triangles;
     immediate = workerCount.load() > 1 ? nullptr : &setup;
@@ -286,19 +328,19 @@ void draw(const State& state, const Target& target, const Geometry& geometry) {
             break;
         case Primitive::TriangleList:
             for (uint32_t i = 0; i < geometry.primitiveCount; ++i)
-                drawTriangle(setup, *v[3 * i], *v[3 * i + 1], *v[3 * i + 2], screenSpace);
+                drawTriangle(setup, v[3 * i], v[3 * i + 1], v[3 * i + 2], screenSpace);
             break;
         case Primitive::TriangleStrip:
             for (uint32_t i = 0; i < geometry.primitiveCount; ++i) {
                 if (i % 2 == 0)
-                    drawTriangle(setup, *v[i], *v[i + 1], *v[i + 2], screenSpace);
+                    drawTriangle(setup, v[i], v[i + 1], v[i + 2], screenSpace);
                 else
-                    drawTriangle(setup, *v[i], *v[i + 2], *v[i + 1], screenSpace);
+                    drawTriangle(setup, v[i], v[i + 2], v[i + 1], screenSpace);
             }
             break;
         case Primitive::TriangleFan:
             for (uint32_t i = 0; i < geometry.primitiveCount; ++i)
-                drawTriangle(setup, *v[0], *v[i + 1], *v[i + 2], screenSpace);
+                drawTriangle(setup, v[0], v[i + 1], v[i + 2], screenSpace);
             break;
         default:
             // Lines are not used by the show.
@@ -306,22 +348,25 @@ void draw(const State& state, const Target& target, const Geometry& geometry) {
     }
     collected = nullptr;
     immediate = nullptr;
+    screens = nullptr;
     if (triangles.empty()) return;
 
+    const std::vector<ScreenVertex>& corners = screenVertices.list;
     double work = 0;
-    for (const ScreenTriangle& t : triangles) {
-        double minX = std::min({t.v[0].x, t.v[1].x, t.v[2].x}), maxX = std::max({t.v[0].x, t.v[1].x, t.v[2].x});
-        double minY = std::min({t.v[0].y, t.v[1].y, t.v[2].y}), maxY = std::max({t.v[0].y, t.v[1].y, t.v[2].y});
+    for (const TriangleCorners& t : triangles) {
+        const ScreenVertex &a = corners[t.a], &b = corners[t.b], &c = corners[t.c];
+        double minX = std::min({a.x, b.x, c.x}), maxX = std::max({a.x, b.x, c.x});
+        double minY = std::min({a.y, b.y, c.y}), maxY = std::max({a.y, b.y, c.y});
         work += std::clamp(maxX - minX, 0.0, 4096.0) * std::clamp(maxY - minY, 0.0, 4096.0) * 0.5;
         if (work > sharedWorkPixels) break;
     }
     // The helper must see this thread's list, not its own thread_local one.
-    const std::vector<ScreenTriangle>& list = triangles;
-    auto rasterize = [&list, &setup](int worker, int workers) {
+    const std::vector<TriangleCorners>& list = triangles;
+    auto rasterize = [&list, &corners, &setup](int worker, int workers) {
         PixelSetup mine = setup;
         mine.rowCount = workers;
         mine.rowIndex = worker;
-        for (const ScreenTriangle& t : list) rasterizeTriangle(mine, t.v[0], t.v[1], t.v[2], t.cull);
+        for (const TriangleCorners& t : list) rasterizeTriangle(mine, corners[t.a], corners[t.b], corners[t.c], t.cull);
     };
     if (workerCount.load() > 1 && work > sharedWorkPixels) {
         const std::function<void(int)> job = [&](int worker) { rasterize(worker, 2); };

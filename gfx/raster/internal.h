@@ -43,11 +43,6 @@ inline bool isPretransformed(uint32_t fvf) { return (fvf & 0x400E) == 0x004; }
 
 int countActiveStages(const State& state);
 
-struct ScreenTriangle {
-    ScreenVertex v[3];
-    bool cull;
-};
-
 void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& a, const ScreenVertex& b,
                        const ScreenVertex& c, bool cull);
 
