@@ -48,4 +48,24 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& a, const Scr
 
 void sampleTexture(const Texture& texture, const Sampler& sampler, float u, float v, float lod, float out[4]);
 
+// A texel index i on an axis of n texels, brought inside by the addressing mode (border as clamp;
+// whether a border texel is meant is the caller's question).
+inline int addressTexel(int i, int n, Address mode) {
+    switch (mode) {
+        case Address::Clamp:
+        case Address::Border:
+            return i < 0 ? 0 : (i >= n ? n - 1 : i);
+        case Address::Mirror:
+        case Address::MirrorOnce: {
+            int period = 2 * n;
+            int m = ((i % period) + period) % period;
+            return m < n ? m : period - 1 - m;
+        }
+        default: {
+            int m = i % n;
+            return m < 0 ? m + n : m;
+        }
+    }
+}
+
 }  // namespace raster

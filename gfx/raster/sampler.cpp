@@ -8,24 +8,6 @@ namespace raster {
 
 namespace {
 
-int address(int i, int n, Address mode) {
-    switch (mode) {
-        case Address::Clamp:
-        case Address::Border:
-            return std::clamp(i, 0, n - 1);
-        case Address::Mirror:
-        case Address::MirrorOnce: {
-            int period = 2 * n;
-            int m = ((i % period) + period) % period;
-            return m < n ? m : period - 1 - m;
-        }
-        default: {
-            int m = i % n;
-            return m < 0 ? m + n : m;
-        }
-    }
-}
-
 bool outside(int i, int n, Address mode) { return mode == Address::Border && (i < 0 || i >= n); }
 
 void texel(const TextureLevel& level, const Sampler& sampler, bool opaque, int x, int y, float out[4]) {
@@ -33,8 +15,8 @@ void texel(const TextureLevel& level, const Sampler& sampler, bool opaque, int x
     if (outside(x, level.width, sampler.addressU) || outside(y, level.height, sampler.addressV)) {
         c = sampler.borderColor;
     } else {
-        c = level.texels[size_t(address(y, level.height, sampler.addressV)) * size_t(level.width) +
-                         size_t(address(x, level.width, sampler.addressU))];
+        c = level.texels[size_t(addressTexel(y, level.height, sampler.addressV)) * size_t(level.width) +
+                         size_t(addressTexel(x, level.width, sampler.addressU))];
     }
     constexpr float scale = 1.0f / 255.0f;
     out[0] = float((c >> 16) & 0xFF) * scale;
@@ -50,7 +32,7 @@ inline int wrapIndex(int i, int n, Address mode) {
         int m = i % n;
         return m < 0 ? m + n : m;
     }
-    return address(i, n, mode);
+    return addressTexel(i, n, mode);
 }
 
 inline void unpackTexel(uint32_t c, bool opaque, float out[4]) {

@@ -137,7 +137,7 @@ struct TexturedSpan {
     uint32_t alphaRef;
     int blend;             // 0 none, 1 source alpha over, 2 source alpha added, 3 added
     uint32_t writeMask;
-    bool depthTest, depthWrite;
+    bool depthWrite;       // the test itself is on when the run is given depth words
     uint32_t depthFunc;
     float uRow, uDx, vRow, vDx;      // texture coordinates over x, perspective already divided
     bool saneCoordinates;            // finite and well inside the sampler's bounds along the run
@@ -150,7 +150,6 @@ struct TexturedSpan {
 // What a triangle's pixels need, resolved once per triangle.
 struct Shader {
     const State* state;
-    const Target* target;
     int stages;
     bool flat;
     bool affine;  // 1/w is the same everywhere: pre-transformed or parallel to the screen
@@ -162,7 +161,7 @@ struct Shader {
     bool needsLod[maxTextureStages];
     bool depthTest, stencilTest, earlyReject;
     int blend;  // 0 none, 1 source alpha over, 2 source alpha added, 3 anything else
-    bool fused;  // whether the one-pass textured span can draw the triangle's chunks
+    bool fused;  // whether the one-pass textured span can draw the triangle's runs
 #ifdef RASTER_AVX2_SPANS
     TexturedSpan span;  // its settings but for the row terms
 #endif
@@ -170,24 +169,6 @@ struct Shader {
 };
 
 // --- texture sampling over a chunk -------------------------------------------------------------
-
-inline int addressIndex(int i, int n, Address mode) {
-    switch (mode) {
-        case Address::Clamp:
-        case Address::Border:
-            return i < 0 ? 0 : (i >= n ? n - 1 : i);
-        case Address::Mirror:
-        case Address::MirrorOnce: {
-            int period = 2 * n;
-            int m = ((i % period) + period) % period;
-            return m < n ? m : period - 1 - m;
-        }
-        default: {
-            int m = i % n;
-            return m < 0 ? m + n : m;
-        }
-    }
-}
 
 // Wrap on a power-of-two size is a mask; clamp is a min/max; both vectorise.
 struct Axis {
@@ -216,7 +197,7 @@ RASTER_INLINE void resolveAxis(const Axis& axis, const int* in, int* out, int n)
         const int last = axis.n - 1;
         for (int i = 0; i < n; ++i) out[i] = in[i] < 0 ? 0 : (in[i] > last ? last : in[i]);
     } else {
-        for (int i = 0; i < n; ++i) out[i] = addressIndex(in[i], axis.n, axis.mode);
+        for (int i = 0; i < n; ++i) out[i] = addressTexel(in[i], axis.n, axis.mode);
     }
 }
 
@@ -1076,7 +1057,6 @@ bool prepareSpan(Shader& sh, const State& state) {
     span.alphaRef = state.alphaRef;
     span.blend = added ? 3 : sh.blend;
     span.writeMask = sh.writeMask;
-    span.depthTest = sh.depthTest;
     span.depthWrite = sh.depthTest && state.zWriteEnable;
     span.depthFunc = state.zFunc;
     if (sh.stages == 0) return true;
@@ -1197,7 +1177,6 @@ void rasterizeTriangle(const PixelSetup& setup, const ScreenVertex& first, const
 
     Shader sh;
     sh.state = &state;
-    sh.target = &target;
     sh.stages = setup.activeStages;
     sh.flat = setup.flatShade;
 
