@@ -8,29 +8,12 @@
 
 #include "gfx/d3d9/d3d9.h"
 #include "gfx/d3dx/d3dx9.h"
+#include "tests/support/headless_device.h"
 
 namespace {
 
-struct Device {
-    Device() {
-        d3d = Direct3DCreate9(31);
-        D3DPRESENT_PARAMETERS p{};
-        p.BackBufferWidth = 64;
-        p.BackBufferHeight = 64;
-        p.BackBufferFormat = D3DFMT_A8R8G8B8;
-        p.Windowed = TRUE;
-        d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device);
-    }
-    ~Device() {
-        device->Release();
-        d3d->Release();
-    }
-    IDirect3D9* d3d = nullptr;
-    IDirect3DDevice9* device = nullptr;
-};
-
 void ComputeNormals10000(benchmark::State& state) {
-    Device d;
+    HeadlessDevice d;
     const int side = 100;  // 10 000 vertices
     ID3DXMesh* mesh = nullptr;
     D3DXCreateMeshFVF((side - 1) * (side - 1) * 2, side * side, D3DXMESH_MANAGED, D3DFVF_XYZ | D3DFVF_NORMAL, d.device, &mesh);
@@ -58,7 +41,7 @@ void ComputeNormals10000(benchmark::State& state) {
 BENCHMARK(ComputeNormals10000)->Unit(benchmark::kMicrosecond);
 
 void LoadEveryShowFile(benchmark::State& state) {
-    Device d;
+    HeadlessDevice d;
     const std::string data = std::string(SHOW_DATA_DIR) + "/";
     const char* meshes[] = {"planarbox41.x", "kaldobox.x", "grid.x", "biogen.x", "plupo.x", "flipcube.x", "bluetooth.x"};
     const char* pictures[] = {"text-tovira.png", "text-kaldra.png", "text-presents.png", "text-invitation.png",

@@ -9,20 +9,12 @@
 #include "gfx/d3d9/d3d9.h"
 #include "gfx/d3dx/d3dx9.h"
 #include "gfx/raster/raster.h"
+#include "tests/support/headless_device.h"
 
 namespace {
 
 struct Fixture {
     Fixture() {
-        d3d = Direct3DCreate9(31);
-        D3DPRESENT_PARAMETERS p{};
-        p.BackBufferWidth = 640;
-        p.BackBufferHeight = 480;
-        p.BackBufferFormat = D3DFMT_A8R8G8B8;
-        p.EnableAutoDepthStencil = TRUE;
-        p.AutoDepthStencilFormat = D3DFMT_D24S8;
-        p.Windowed = TRUE;
-        d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device);
         device->CreateTexture(256, 256, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr);
         for (DWORD level = 0; level < texture->GetLevelCount(); ++level) {
             D3DLOCKED_RECT r;
@@ -48,13 +40,9 @@ struct Fixture {
         device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
         device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
     }
-    ~Fixture() {
-        texture->Release();
-        device->Release();
-        d3d->Release();
-    }
-    IDirect3D9* d3d = nullptr;
-    IDirect3DDevice9* device = nullptr;
+    ~Fixture() { texture->Release(); }
+    HeadlessDevice headless{640, 480};
+    IDirect3DDevice9* device = headless.device;
     IDirect3DTexture9* texture = nullptr;
 };
 

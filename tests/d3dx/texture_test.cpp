@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "device_helper.h"
 #include "gfx/d3d9/d3d9debug.h"
 #include "gfx/d3dx/d3dx9.h"
+#include "tests/support/headless_device.h"
 
 namespace {
 

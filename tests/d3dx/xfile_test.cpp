@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "device_helper.h"
 #include "gfx/d3dx/d3dx9.h"
 #include "gfx/d3dx/xfile.h"
+#include "tests/support/headless_device.h"
 
 namespace {
 

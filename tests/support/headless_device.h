@@ -1,16 +1,15 @@
+// A device on an offscreen back buffer with a D24S8 depth buffer, for tests and benchmarks that need
+// the real device front without a window.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include "gfx/d3d9/d3d9.h"
 
-// A headless device for loader tests.
 struct HeadlessDevice {
-    HeadlessDevice() {
+    explicit HeadlessDevice(UINT width = 64, UINT height = 64) {
         d3d = Direct3DCreate9(31);
         D3DPRESENT_PARAMETERS params{};
-        params.BackBufferWidth = 64;
-        params.BackBufferHeight = 64;
+        params.BackBufferWidth = width;
+        params.BackBufferHeight = height;
         params.BackBufferFormat = D3DFMT_A8R8G8B8;
         params.EnableAutoDepthStencil = TRUE;
         params.AutoDepthStencilFormat = D3DFMT_D24S8;
@@ -21,6 +20,9 @@ struct HeadlessDevice {
         device->Release();
         d3d->Release();
     }
+    HeadlessDevice(const HeadlessDevice&) = delete;
+    HeadlessDevice& operator=(const HeadlessDevice&) = delete;
+
     IDirect3D9* d3d = nullptr;
     IDirect3DDevice9* device = nullptr;
 };
