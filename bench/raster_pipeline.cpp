@@ -9,54 +9,17 @@
 
 #include "gfx/d3d9/d3d9types.h"  // constants only
 #include "gfx/raster/raster.h"
+#include "tests/support/raster_state.h"
 
 namespace {
 
 constexpr int screenWidth = 640, screenHeight = 480;
 
-void identity(float* m) {
-    for (int i = 0; i < 16; ++i) m[i] = (i % 5 == 0) ? 1.0f : 0.0f;
-}
-
+// The renderer's starting state on the whole screen, with Direct3D's default culling and depth test.
 raster::State defaultState() {
-    raster::State s{};
-    identity(s.world);
-    identity(s.view);
-    identity(s.projection);
-    s.viewport = {0, 0, screenWidth, screenHeight, 0.0f, 1.0f};
-    s.localViewer = true;
-    s.colorVertex = true;
-    s.diffuseSource = D3DMCS_COLOR1;
-    s.specularSource = D3DMCS_COLOR2;
+    raster::State s = startingState(screenWidth, screenHeight);
     s.cullMode = D3DCULL_CCW;
-    s.fillMode = D3DFILL_SOLID;
-    s.shadeMode = D3DSHADE_GOURAUD;
     s.zEnable = D3DZB_TRUE;
-    s.zWriteEnable = TRUE;
-    s.zFunc = D3DCMP_LESSEQUAL;
-    s.alphaFunc = D3DCMP_ALWAYS;
-    s.srcBlend = D3DBLEND_ONE;
-    s.destBlend = D3DBLEND_ZERO;
-    s.blendOp = D3DBLENDOP_ADD;
-    s.stencilFail = s.stencilZFail = s.stencilPass = D3DSTENCILOP_KEEP;
-    s.stencilFunc = D3DCMP_ALWAYS;
-    s.stencilMask = s.stencilWriteMask = 0xFFFFFFFF;
-    s.colorWriteEnable = 0xF;
-    s.textureFactor = 0xFFFFFFFF;
-    s.pointSize = 1.0f;
-    s.pointSizeMin = 1.0f;
-    s.pointSizeMax = 64.0f;
-    s.pointScaleA = 1.0f;
-    for (int i = 0; i < raster::maxTextureStages; ++i) {
-        raster::Stage& st = s.stages[i];
-        st.colorOp = i == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
-        st.alphaOp = i == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
-        st.colorArg1 = st.alphaArg1 = D3DTA_TEXTURE;
-        st.colorArg2 = st.alphaArg2 = D3DTA_CURRENT;
-        st.colorArg0 = st.alphaArg0 = st.resultArg = D3DTA_CURRENT;
-        st.texCoordIndex = uint32_t(i);
-        identity(st.textureMatrix);
-    }
     return s;
 }
 

@@ -10,6 +10,7 @@
 
 #include "gfx/d3d9/d3d9types.h"
 #include "gfx/raster/raster.h"
+#include "tests/support/raster_state.h"
 
 namespace {
 std::atomic<bool> counting{false};
@@ -33,10 +34,6 @@ void operator delete(void* p, std::size_t) noexcept {
 #pragma GCC diagnostic pop
 
 namespace {
-
-void identity(float* m) {
-    for (int i = 0; i < 16; ++i) m[i] = (i % 5 == 0) ? 1.0f : 0.0f;
-}
 
 struct Vertex {
     float x, y, z, nx, ny, nz;

@@ -9,61 +9,11 @@
 
 #include "gfx/d3d9/d3d9types.h"  // constants only: the renderer takes them as plain numbers
 #include "gfx/raster/raster.h"
+#include "tests/support/raster_state.h"
 
 namespace {
 
 constexpr uint32_t black = 0xFF000000;
-
-void identity(float* m) {
-    for (int i = 0; i < 16; ++i) m[i] = (i % 5 == 0) ? 1.0f : 0.0f;
-}
-
-// Direct3D's documented defaults, with lighting off and no depth test, as a test starts from.
-raster::State defaultState(int width, int height) {
-    raster::State s{};
-    identity(s.world);
-    identity(s.view);
-    identity(s.projection);
-    s.viewport = {0, 0, width, height, 0.0f, 1.0f};
-    s.lighting = false;
-    s.localViewer = true;
-    s.colorVertex = true;
-    s.diffuseSource = D3DMCS_COLOR1;
-    s.specularSource = D3DMCS_COLOR2;
-    s.ambientSource = D3DMCS_MATERIAL;
-    s.emissiveSource = D3DMCS_MATERIAL;
-    s.cullMode = D3DCULL_NONE;
-    s.fillMode = D3DFILL_SOLID;
-    s.shadeMode = D3DSHADE_GOURAUD;
-    s.zEnable = D3DZB_FALSE;
-    s.zWriteEnable = TRUE;
-    s.zFunc = D3DCMP_LESSEQUAL;
-    s.alphaFunc = D3DCMP_ALWAYS;
-    s.srcBlend = D3DBLEND_ONE;
-    s.destBlend = D3DBLEND_ZERO;
-    s.blendOp = D3DBLENDOP_ADD;
-    s.stencilFail = s.stencilZFail = s.stencilPass = D3DSTENCILOP_KEEP;
-    s.stencilFunc = D3DCMP_ALWAYS;
-    s.stencilMask = s.stencilWriteMask = 0xFFFFFFFF;
-    s.colorWriteEnable = 0xF;
-    s.textureFactor = 0xFFFFFFFF;
-    s.pointSize = 1.0f;
-    s.pointSizeMin = 1.0f;
-    s.pointSizeMax = 64.0f;
-    s.pointScaleA = 1.0f;
-    for (int i = 0; i < raster::maxTextureStages; ++i) {
-        raster::Stage& st = s.stages[i];
-        st.colorOp = i == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
-        st.alphaOp = i == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
-        st.colorArg1 = st.alphaArg1 = D3DTA_TEXTURE;
-        st.colorArg2 = st.alphaArg2 = D3DTA_CURRENT;
-        st.colorArg0 = st.alphaArg0 = st.resultArg = D3DTA_CURRENT;
-        st.texCoordIndex = uint32_t(i);
-        st.transformFlags = D3DTTFF_DISABLE;
-        identity(st.textureMatrix);
-    }
-    return s;
-}
 
 struct Surface {
     int width, height;
@@ -105,7 +55,7 @@ struct Position {
 
 TEST(RasterClip, TheNearPlaneCutsTransformedTrianglesWhereDepthTurnsNegative) {
     Surface surface(16, 16);
-    raster::State s = defaultState(16, 16);
+    raster::State s = startingState(16, 16);
     // Identity transforms: clip z equals x, so the left half of the square lies in front of the near plane.
     const D3DCOLOR red = 0xFFFF0000;
     std::vector<Position> quad = {{-1, -1, -1, red}, {-1, 1, -1, red}, {1, -1, 1, red}, {1, 1, 1, red}};
@@ -124,7 +74,7 @@ struct NormalVertex {
 
 // A small square far down the z axis, so the eye vector is (0, 0, -1) everywhere on it to within 1%.
 raster::State farSquareState(int size) {
-    raster::State s = defaultState(size, size);
+    raster::State s = startingState(size, size);
     s.projection[10] = 1.0f / 200.0f;  // z 100 -> depth 0.5
     return s;
 }
@@ -197,7 +147,7 @@ TEST(RasterSampler, AddressModesBeyondTheFirstRepeat) {
     raster::Texture texture = stripTexture();
     for (const Case& c : cases) {
         Surface surface(8, 1);
-        raster::State s = defaultState(8, 1);
+        raster::State s = startingState(8, 1);
         s.stages[0].colorOp = D3DTOP_SELECTARG1;
         s.stages[0].texture = &texture;
         s.stages[0].sampler.addressU = c.mode;
@@ -251,7 +201,7 @@ TEST(RasterStages, TextureAndDiffuseCombineAsEachOperationSays) {
     texture.levels[0] = {&texel, 1, 1};
     for (const Case& c : cases) {
         Surface surface(4, 4);
-        raster::State s = defaultState(4, 4);
+        raster::State s = startingState(4, 4);
         s.stages[0].texture = &texture;
         s.stages[0].colorOp = c.op0;
         s.stages[0].colorArg2 = D3DTA_DIFFUSE;
@@ -281,7 +231,7 @@ TEST(RasterBlend, OperationsAndFactorsBeyondTheUsualPair) {
     for (const Case& c : cases) {
         Surface surface(4, 4);
         std::fill(surface.color.begin(), surface.color.end(), c.destination);
-        raster::State s = defaultState(4, 4);
+        raster::State s = startingState(4, 4);
         s.alphaBlendEnable = true;
         s.blendOp = c.op;
         s.srcBlend = c.src;
@@ -353,7 +303,7 @@ TEST(RasterPoints, SpriteSizeIsClampedToTheMinimumAndMaximum) {
     const D3DCOLOR green = 0xFF00FF00;
     for (const Case& c : cases) {
         Surface surface(16, 16);
-        raster::State s = defaultState(16, 16);
+        raster::State s = startingState(16, 16);
         s.pointSpriteEnable = true;
         s.pointSize = c.size;
         s.pointSizeMin = c.minimum;
@@ -371,7 +321,7 @@ TEST(RasterDeterminism, OneOrTwoWorkersGiveTheSameBytes) {
     auto render = [&](int workers) {
         raster::setWorkerThreads(workers);
         Surface surface(64, 48);
-        raster::State s = defaultState(64, 48);
+        raster::State s = startingState(64, 48);
         s.zEnable = D3DZB_TRUE;
         s.alphaBlendEnable = true;
         s.srcBlend = D3DBLEND_SRCALPHA;

@@ -11,47 +11,16 @@
 
 #include "gfx/d3d9/d3d9types.h"  // constants only
 #include "gfx/raster/raster.h"
+#include "tests/support/raster_state.h"
 
 namespace {
 
-void identity(float* m) {
-    for (int i = 0; i < 16; ++i) m[i] = (i % 5 == 0) ? 1.0f : 0.0f;
-}
-
-raster::State baseState(int width, int height) {
-    raster::State s{};
-    identity(s.world);
-    identity(s.view);
-    identity(s.projection);
-    s.viewport = {0, 0, width, height, 0.0f, 1.0f};
-    s.colorVertex = true;
-    s.diffuseSource = D3DMCS_COLOR1;
-    s.specularSource = D3DMCS_COLOR2;
-    s.cullMode = D3DCULL_NONE;
-    s.fillMode = D3DFILL_SOLID;
-    s.shadeMode = D3DSHADE_GOURAUD;
-    s.zEnable = D3DZB_FALSE;
-    s.zFunc = D3DCMP_LESSEQUAL;
-    s.alphaFunc = D3DCMP_ALWAYS;
-    s.srcBlend = D3DBLEND_ONE;
-    s.destBlend = D3DBLEND_ZERO;
-    s.blendOp = D3DBLENDOP_ADD;
-    s.stencilFail = s.stencilZFail = s.stencilPass = D3DSTENCILOP_KEEP;
-    s.stencilFunc = D3DCMP_ALWAYS;
-    s.stencilMask = s.stencilWriteMask = 0xFFFFFFFF;
-    s.colorWriteEnable = 0xF;
-    s.textureFactor = 0xFFFFFFFF;
-    for (int i = 0; i < raster::maxTextureStages; ++i) {
-        raster::Stage& st = s.stages[i];
-        st.colorOp = i == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
-        st.alphaOp = i == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
-        st.colorArg1 = st.alphaArg1 = D3DTA_TEXTURE;
-        st.colorArg2 = st.alphaArg2 = D3DTA_DIFFUSE;
-        st.colorArg0 = st.alphaArg0 = st.resultArg = D3DTA_CURRENT;
-        st.texCoordIndex = uint32_t(i);
-        st.transformFlags = D3DTTFF_DISABLE;
-        identity(st.textureMatrix);
-    }
+// Stage 0 modulates texture and diffuse colour in every channel, the stage the span stands in for.
+raster::State spanState(int width, int height) {
+    raster::State s = startingState(width, height);
+    raster::Stage& stage = s.stages[0];
+    stage.alphaOp = D3DTOP_MODULATE;
+    stage.colorArg2 = stage.alphaArg2 = D3DTA_DIFFUSE;
     return s;
 }
 
@@ -122,7 +91,7 @@ Frame render(const Case& c, bool specialised, int workers) {
     Random random{99};
     for (uint32_t& p : frame.color) p = random.next() | (random.next() << 24);
     for (uint32_t& d : frame.depth) d = (random.next() % 0xFFFFFF) << 8 | 0x5A;
-    raster::State s = baseState(W, H);
+    raster::State s = spanState(W, H);
     s.zEnable = c.depth ? D3DZB_TRUE : D3DZB_FALSE;
     s.zWriteEnable = TRUE;
     s.shadeMode = c.flat ? D3DSHADE_FLAT : D3DSHADE_GOURAUD;
@@ -252,7 +221,7 @@ TEST(TexturedSpan, TexelCentresComeBackExactly) {
     for (bool specialised : {true, false}) {
         raster::setSpecialisedSpans(specialised);
         std::vector<uint32_t> color(W * H, 0);
-        raster::State s = baseState(W, H);
+        raster::State s = spanState(W, H);
         raster::Stage& stage = s.stages[0];
         stage.texture = &picture.texture;
         stage.sampler.mag = stage.sampler.min = raster::Filter::Linear;
