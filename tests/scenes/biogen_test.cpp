@@ -10,6 +10,7 @@
 #include "engine/resources.h"
 #include "scenes/scene.h"
 #include "tests/scenes/call_trace.h"
+#include "tests/scenes/staged_show.h"
 #include "tools/offline/offline_show.h"
 
 namespace {
@@ -17,40 +18,7 @@ namespace {
 constexpr int W = OfflineShow::width;
 constexpr int H = OfflineShow::height;
 
-bool rowIsBlack(const std::vector<uint32_t>& frame, int y) {
-    for (int x = 0; x < W; ++x)
-        if (frame[size_t(y) * W + x] & 0xFFFFFF) return false;
-    return true;
-}
-
-// Black rows from the top edge and from the bottom edge.
-std::pair<int, int> barRows(const std::vector<uint32_t>& frame) {
-    int top = 0, bottom = 0;
-    while (top < H && rowIsBlack(frame, top)) ++top;
-    while (bottom < H && rowIsBlack(frame, H - 1 - bottom)) ++bottom;
-    return {top, bottom};
-}
-
-double brightness(const std::vector<uint32_t>& frame) {
-    double sum = 0;
-    for (uint32_t p : frame) sum += (((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF)) / 3.0;
-    return sum / double(frame.size());
-}
-
-IDirect3DTexture9* named(const char* name) {
-    return static_cast<IDirect3DTexture9*>(getResource(name));
-}
-
-class Biogen : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        show = std::make_unique<OfflineShow>(SHOW_DIR);
-        ASSERT_TRUE(show->ok()) << show->error();
-    }
-    static void TearDownTestSuite() { show.reset(); }
-    static std::unique_ptr<OfflineShow> show;
-};
-std::unique_ptr<OfflineShow> Biogen::show;
+class Biogen : public StagedShow {};
 
 TEST_F(Biogen, TakesOverAt18SecondsAndPreparesOnce) {
     show->frameAt(17999);

@@ -10,18 +10,13 @@
 #include "engine/resources.h"
 #include "scenes/scene.h"
 #include "tests/scenes/call_trace.h"
+#include "tests/scenes/staged_show.h"
 #include "tools/offline/offline_show.h"
 
 namespace {
 
 constexpr int W = OfflineShow::width;
 constexpr int H = OfflineShow::height;
-
-double brightness(const std::vector<uint32_t>& frame) {
-    double sum = 0;
-    for (uint32_t p : frame) sum += (((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF)) / 3.0;
-    return sum / double(frame.size());
-}
 
 std::vector<uint32_t> depthStencil() {
     std::vector<uint32_t> words;
@@ -34,20 +29,7 @@ float depthOf(uint32_t word) {
     return float(word >> 8) / float(0xFFFFFF);
 }
 
-IDirect3DTexture9* named(const char* name) {
-    return static_cast<IDirect3DTexture9*>(getResource(name));
-}
-
-class BoxIntro : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        show = std::make_unique<OfflineShow>(SHOW_DIR);
-        ASSERT_TRUE(show->ok()) << show->error();
-    }
-    static void TearDownTestSuite() { show.reset(); }
-    static std::unique_ptr<OfflineShow> show;
-};
-std::unique_ptr<OfflineShow> BoxIntro::show;
+class BoxIntro : public StagedShow {};
 
 TEST_F(BoxIntro, FadesAndTheFlashAtTheirKeyTimes) {
     struct Case {

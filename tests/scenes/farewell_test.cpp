@@ -9,6 +9,7 @@
 #include "gfx/d3d9/d3d9debug.h"
 #include "scenes/farewell_scene.h"
 #include "tests/scenes/frame_trace.h"
+#include "tests/scenes/staged_show.h"
 #include "tools/offline/offline_show.h"
 
 namespace {
@@ -18,23 +19,12 @@ using namespace frametrace;
 constexpr int W = OfflineShow::width;
 constexpr int H = OfflineShow::height;
 
-bool rowIsBlack(const std::vector<uint32_t>& frame, int y) {
-    for (int x = 0; x < W; ++x)
-        if (frame[size_t(y) * W + x] & 0xFFFFFF) return false;
-    return true;
-}
-
 int channel(uint32_t p, int shift) {
     return int(p >> shift & 0xFF);
 }
 
-class Farewell : public ::testing::Test {
+class Farewell : public StagedShow {
 protected:
-    static void SetUpTestSuite() {
-        show = std::make_unique<OfflineShow>(SHOW_DIR);
-        ASSERT_TRUE(show->ok()) << show->error();
-    }
-    static void TearDownTestSuite() { show.reset(); }
     void SetUp() override { ASSERT_TRUE(show && show->ok()); }
     static FarewellScene* scene() { return static_cast<FarewellScene*>(engine->scenes.at(5)); }
 
@@ -53,9 +43,7 @@ protected:
         return texels;
     }
 
-    static std::unique_ptr<OfflineShow> show;
 };
-std::unique_ptr<OfflineShow> Farewell::show;
 
 TEST_F(Farewell, TopBarShrinksAndBottomBarSlidesOut) {
     for (int bar : {64, 32, 0}) {

@@ -12,6 +12,7 @@
 #include "gfx/d3dx/d3dx9.h"
 #include "scenes/greetings_scene.h"
 #include "tests/scenes/frame_trace.h"
+#include "tests/scenes/staged_show.h"
 #include "tools/offline/offline_show.h"
 
 namespace {
@@ -31,18 +32,11 @@ int blue(uint32_t p) {
     return int(p & 0xFF);
 }
 
-class Greetings : public ::testing::Test {
+class Greetings : public StagedShow {
 protected:
-    static void SetUpTestSuite() {
-        show = std::make_unique<OfflineShow>(SHOW_DIR);
-        ASSERT_TRUE(show->ok()) << show->error();
-    }
-    static void TearDownTestSuite() { show.reset(); }
     void SetUp() override { ASSERT_TRUE(show && show->ok()); }
     static GreetingsScene* scene() { return static_cast<GreetingsScene*>(engine->scenes.at(4)); }
-    static std::unique_ptr<OfflineShow> show;
 };
-std::unique_ptr<OfflineShow> Greetings::show;
 
 TEST_F(Greetings, BeatTableIsFourBlocksOfTwelveEightSecondsApart) {
     const float offsets[12] = {0, 500, 1125, 1500, 2500, 3125, 3500, 3750, 4500, 5125, 5500, 6500};

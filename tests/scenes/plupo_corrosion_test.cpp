@@ -11,6 +11,7 @@
 #include "engine/resources.h"
 #include "gfx/d3d9/d3d9debug.h"
 #include "gfx/d3dx/d3dx9.h"
+#include "tests/scenes/staged_show.h"
 #include "tools/offline/offline_show.h"
 
 namespace {
@@ -53,17 +54,10 @@ std::vector<uint32_t> depthAfterFrame() {
     return words;
 }
 
-class PlupoCorrosion : public ::testing::Test {
+class PlupoCorrosion : public StagedShow {
 protected:
-    static void SetUpTestSuite() {
-        show = std::make_unique<OfflineShow>(SHOW_DIR);
-        ASSERT_TRUE(show->ok()) << show->error();
-    }
-    static void TearDownTestSuite() { show.reset(); }
     void SetUp() override { ASSERT_TRUE(show && show->ok()); }
-    static std::unique_ptr<OfflineShow> show;
 };
-std::unique_ptr<OfflineShow> PlupoCorrosion::show;
 
 // The plupo background picture on its own, drawn as the scene draws it and in the state the scene
 // leaves, on a target cleared to black and depth 1.0: what a background pixel must look like.

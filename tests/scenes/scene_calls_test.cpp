@@ -8,17 +8,13 @@
 
 #include "engine/demo_engine.h"
 #include "gfx/d3d9/d3d9debug.h"
+#include "tests/scenes/staged_show.h"
 #include "tools/offline/offline_show.h"
 
 namespace {
 
-class SceneCalls : public ::testing::Test {
+class SceneCalls : public StagedShow {
 protected:
-    static void SetUpTestSuite() {
-        show = std::make_unique<OfflineShow>(SHOW_DIR);
-        ASSERT_TRUE(show->ok()) << show->error();
-    }
-    static void TearDownTestSuite() { show.reset(); }
 
     // The calls of the frame at `t`, after a frame one millisecond earlier.
     std::vector<std::string> callsAt(DWORD t) {
@@ -39,9 +35,7 @@ protected:
         for (const std::string& line : trace) n += line == call;
         return n;
     }
-    static std::unique_ptr<OfflineShow> show;
 };
-std::unique_ptr<OfflineShow> SceneCalls::show;
 
 TEST_F(SceneCalls, WordPlatesAndPanelsSwitchOnTheirTimes) {
     struct Case {

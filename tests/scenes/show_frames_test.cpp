@@ -7,6 +7,7 @@
 
 #include "engine/demo_engine.h"
 #include "scenes/greetings_scene.h"
+#include "tests/scenes/staged_show.h"
 #include "tools/offline/offline_show.h"
 
 namespace {
@@ -31,24 +32,7 @@ double brightness(const std::vector<uint32_t>& f, int x0, int y0, int x1, int y1
     return sum / double((x1 - x0) * (y1 - y0));
 }
 
-bool rowIsBlack(const std::vector<uint32_t>& f, int y) {
-    for (int x = 0; x < W; ++x) {
-        Rgb c = rgb(f[size_t(y) * W + x]);
-        if (c.r | c.g | c.b) return false;
-    }
-    return true;
-}
-
-class ShowFrames : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        show = std::make_unique<OfflineShow>(SHOW_DIR);
-        ASSERT_TRUE(show->ok()) << show->error();
-    }
-    static void TearDownTestSuite() { show.reset(); }
-    static std::unique_ptr<OfflineShow> show;
-};
-std::unique_ptr<OfflineShow> ShowFrames::show;
+class ShowFrames : public StagedShow {};
 
 TEST_F(ShowFrames, FlashesFadesAndBlackFramesFallWhereTheTimelinePutsThem) {
     struct Case {
