@@ -68,19 +68,6 @@ struct Screen {
     void clearDepth() { std::fill(depth.begin(), depth.end(), 0xFFFFFF00u); }
 };
 
-template <class Vertex>
-raster::Geometry geometry(uint32_t fvf, raster::Primitive primitive, const std::vector<Vertex>& vertices,
-                          uint32_t count) {
-    raster::Geometry g;
-    g.fvf = fvf;
-    g.vertices = reinterpret_cast<const uint8_t*>(vertices.data());
-    g.stride = sizeof(Vertex);
-    g.vertexCount = uint32_t(vertices.size());
-    g.primitive = primitive;
-    g.primitiveCount = count;
-    return g;
-}
-
 struct ScreenTexVertex {
     float x, y, z, rhw;
     uint32_t color;
@@ -114,7 +101,7 @@ void TexturedBlendedQuad(benchmark::State& bench) {
                                          {639.5f, 479.5f, 0.5f, 1, half, 1, 1},
                                          {639.5f, -0.5f, 0.5f, 1, half, 1, 0}};
     raster::Geometry g =
-        geometry(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, raster::Primitive::TriangleStrip, quad, 2);
+        geometryOf(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, raster::Primitive::TriangleStrip, quad, 2);
     raster::setSpecialisedSpans(bench.range(1) != 0);
     for (auto _ : bench) raster::draw(s, screen.target(), g);
     raster::setSpecialisedSpans(true);
@@ -149,7 +136,7 @@ void FlatFadeQuad(benchmark::State& bench) {
                                       {-0.5f, -0.5f, 0.5f, 1, fade},
                                       {639.5f, 479.5f, 0.5f, 1, fade},
                                       {639.5f, -0.5f, 0.5f, 1, fade}};
-    raster::Geometry g = geometry(D3DFVF_XYZRHW | D3DFVF_DIFFUSE, raster::Primitive::TriangleStrip, quad, 2);
+    raster::Geometry g = geometryOf(D3DFVF_XYZRHW | D3DFVF_DIFFUSE, raster::Primitive::TriangleStrip, quad, 2);
     for (auto _ : bench) raster::draw(s, screen.target(), g);
     bench.SetItemsProcessed(bench.iterations() * screenWidth * screenHeight);
 }
@@ -218,7 +205,7 @@ void LitTexturedMesh(benchmark::State& bench) {
     s.lights[0].attenuation0 = 1.0f;
     s.stages[0].texture = &picture.texture;
     linear(s.stages[0].sampler);
-    raster::Geometry g = geometry(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1, raster::Primitive::TriangleList,
+    raster::Geometry g = geometryOf(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1, raster::Primitive::TriangleList,
                                   vertices, uint32_t(indices.size() / 3));
     g.indices = indices.data();
     g.indexCount = uint32_t(indices.size());
@@ -260,7 +247,7 @@ void PointSprites(benchmark::State& bench) {
     s.stages[0].colorArg2 = D3DTA_DIFFUSE;
     linear(s.stages[0].sampler);
     raster::Geometry g =
-        geometry(D3DFVF_XYZ | D3DFVF_DIFFUSE, raster::Primitive::PointList, points, uint32_t(points.size()));
+        geometryOf(D3DFVF_XYZ | D3DFVF_DIFFUSE, raster::Primitive::PointList, points, uint32_t(points.size()));
     Screen screen;
     for (auto _ : bench) raster::draw(s, screen.target(), g);
     bench.SetItemsProcessed(bench.iterations() * int64_t(points.size()) * 16 * 16);

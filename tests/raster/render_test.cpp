@@ -29,14 +29,7 @@ struct Surface {
 template <class Vertex>
 void drawList(const raster::State& s, Surface& surface, uint32_t fvf, raster::Primitive primitive,
               const std::vector<Vertex>& vertices, uint32_t count) {
-    raster::Geometry g;
-    g.fvf = fvf;
-    g.vertices = reinterpret_cast<const uint8_t*>(vertices.data());
-    g.stride = sizeof(Vertex);
-    g.vertexCount = uint32_t(vertices.size());
-    g.primitive = primitive;
-    g.primitiveCount = count;
-    raster::draw(s, surface.target(), g);
+    raster::draw(s, surface.target(), geometryOf(fvf, primitive, vertices, count));
 }
 
 // A 4 x 1 texture of four distinct opaque colours, so a pixel tells which texel was read.

@@ -118,13 +118,8 @@ Frame render(const Case& c, bool specialised, int workers) {
                                       {3.3f, 2.2f, 0.3f, 1, a, -0.3f, -0.2f},
                                       {199.7f, 57.6f, 0.7f, 1, b, 1.4f, 1.7f},
                                       {199.7f, 2.2f, 0.9f, 1, b, 1.4f, -0.2f}};
-    raster::Geometry g;
-    g.fvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
-    g.vertices = reinterpret_cast<const uint8_t*>(quad.data());
-    g.stride = sizeof(Vertex);
-    g.vertexCount = uint32_t(quad.size());
-    g.primitive = raster::Primitive::TriangleStrip;
-    g.primitiveCount = 2;
+    const raster::Geometry g =
+        geometryOf(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, raster::Primitive::TriangleStrip, quad, 2);
     const raster::Target target{frame.color.data(), W, W, H, frame.depth.data(), W, W, H};
     raster::draw(s, target, g);
     raster::setSpecialisedSpans(true);
@@ -230,13 +225,8 @@ TEST(TexturedSpan, TexelCentresComeBackExactly) {
                                           {-0.5f, -0.5f, 0.5f, 1, white, 0, 0},
                                           {W - 0.5f, H - 0.5f, 0.5f, 1, white, 1, 1},
                                           {W - 0.5f, -0.5f, 0.5f, 1, white, 1, 0}};
-        raster::Geometry g;
-        g.fvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
-        g.vertices = reinterpret_cast<const uint8_t*>(quad.data());
-        g.stride = sizeof(Vertex);
-        g.vertexCount = 4;
-        g.primitive = raster::Primitive::TriangleStrip;
-        g.primitiveCount = 2;
+        const raster::Geometry g =
+            geometryOf(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, raster::Primitive::TriangleStrip, quad, 2);
         raster::draw(s, raster::Target{color.data(), W, W, H, nullptr, 0, 0, 0}, g);
         EXPECT_EQ(color, picture.texels) << (specialised ? "specialised span" : "general pipeline");
     }

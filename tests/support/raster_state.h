@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "gfx/d3d9/d3d9types.h"  // constants only: the renderer takes them as plain numbers
 #include "gfx/raster/raster.h"
@@ -55,4 +56,18 @@ inline raster::State startingState(int width, int height) {
         identity(st.textureMatrix);
     }
     return s;
+}
+
+// A draw of `count` primitives from the vertices in `vertices`, not indexed.
+template <class Vertex>
+raster::Geometry geometryOf(uint32_t fvf, raster::Primitive primitive, const std::vector<Vertex>& vertices,
+                            uint32_t count) {
+    raster::Geometry g;
+    g.fvf = fvf;
+    g.vertices = reinterpret_cast<const uint8_t*>(vertices.data());
+    g.stride = sizeof(Vertex);
+    g.vertexCount = uint32_t(vertices.size());
+    g.primitive = primitive;
+    g.primitiveCount = count;
+    return g;
 }
